@@ -1,0 +1,18 @@
+# kv_library(NAME [DEPS ...]): a static library of every .cpp in the calling folder
+# (tests excluded), and, when <folder>/tests holds *_test.cpp files, one GoogleTest
+# executable NAME_tests of them whose cases CTest discovers and runs under Wine.
+function(kv_library name)
+  cmake_parse_arguments(KV "" "" "DEPS;TEST_DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${KV_DEPS})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp)
+  if(tests)
+    file(GLOB test_helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_support.cpp)
+    add_executable(${name}_tests ${tests} ${test_helpers})
+    target_link_libraries(${name}_tests PRIVATE ${name} ${KV_TEST_DEPS} GTest::gtest_main)
+    gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+      PROPERTIES TIMEOUT 120 ENVIRONMENT "KV_SOURCE_DIR=${PROJECT_SOURCE_DIR};KV_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  endif()
+endfunction()

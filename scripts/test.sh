@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test under Wine.
+# BUILD_DIR (default: build) selects the build folder; a second run is incremental.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+"$root/scripts/install-deps.sh"
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$build"
+
+"$root/scripts/wine-prefix.sh" up "$build"
+trap '"$root/scripts/wine-prefix.sh" down "$build"' EXIT
+status=0
+(cd "$build" && ctest --output-on-failure --timeout 300 -j2) || status=$?
+exit $status

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Prepares, starts and stops the Wine prefix of a build folder.
+#   wine-prefix.sh up BUILD_DIR    boot the prefix once, then keep its server alive
+#   wine-prefix.sh down BUILD_DIR  stop the services we started and end the server
+# The prefix lives in BUILD_DIR/wineprefix and never touches ~/.wine.
+set -euo pipefail
+cmd=${1:?up or down}
+build=$(cd "${2:?build folder}" && pwd)
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+case "$cmd" in
+  up)
+    if [ ! -f "$WINEPREFIX/.kv-ready" ]; then
+      rm -rf "$WINEPREFIX"
+      # Boot first, let it settle, then the persistent server: the other order has
+      # been seen to leave duplicate system processes behind.
+      timeout 120 wineboot -i >/dev/null 2>&1
+      timeout 60 wineserver -w
+      timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+      timeout 60 wineserver -w
+      touch "$WINEPREFIX/.kv-ready"
+    fi
+    # Without a persistent server Wine ends services and drivers silently once the
+    # last ordinary program exits. Has no effect when a server already runs.
+    wineserver -p 2>/dev/null || true
+    # Make sure the server answers before tests start.
+    timeout 60 wine cmd /c exit 0 >/dev/null 2>&1 || true
+    ;;
+  down)
+    [ -d "$WINEPREFIX" ] || exit 0
+    if [ -f "$build/wine-services.txt" ]; then
+      while read -r svc; do
+        [ -n "$svc" ] && timeout 30 wine net stop "$svc" >/dev/null 2>&1 || true
+      done < "$build/wine-services.txt"
+    fi
+    timeout 30 wineserver -k 2>/dev/null || true
+    ;;
+  *) echo "usage: $0 up|down BUILD_DIR" >&2; exit 2 ;;
+esac
