@@ -16,3 +16,20 @@ function(kv_library name)
       PROPERTIES TIMEOUT 120 ENVIRONMENT "KV_SOURCE_DIR=${PROJECT_SOURCE_DIR};KV_BINARY_DIR=${PROJECT_BINARY_DIR}")
   endif()
 endfunction()
+
+# kv_benchmark(NAME SOURCES ... DEPS ...): a benchmark executable that prints figures;
+# the `bench` target runs every one of them under Wine in the build folder's prefix.
+if(NOT TARGET bench)
+  add_custom_target(bench
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh up ${PROJECT_BINARY_DIR}
+    USES_TERMINAL)
+endif()
+function(kv_benchmark name)
+  cmake_parse_arguments(KV "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${KV_SOURCES})
+  target_link_libraries(${name} PRIVATE ${KV_DEPS})
+  add_custom_command(TARGET bench POST_BUILD
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh $<TARGET_FILE:${name}>
+    USES_TERMINAL)
+  add_dependencies(bench ${name})
+endfunction()
