@@ -1,8 +1,10 @@
 # kv_library(NAME [DEPS ...]): a static library of every .cpp in the calling folder
 # (tests excluded), and, when <folder>/tests holds *_test.cpp files, one GoogleTest
 # executable NAME_tests of them whose cases CTest discovers and runs under Wine.
+# LOCKS names shared resources (a driver, the trace file) whose tests must not run
+# at the same time as other tests holding the same lock; every case is its own process.
 function(kv_library name)
-  cmake_parse_arguments(KV "" "" "DEPS;TEST_DEPS" ${ARGN})
+  cmake_parse_arguments(KV "" "" "DEPS;TEST_DEPS;LOCKS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
@@ -12,8 +14,12 @@ function(kv_library name)
     file(GLOB test_helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_support.cpp)
     add_executable(${name}_tests ${tests} ${test_helpers})
     target_link_libraries(${name}_tests PRIVATE ${name} ${KV_TEST_DEPS} GTest::gtest_main)
+    set(properties TIMEOUT 120 ENVIRONMENT "KV_SOURCE_DIR=${PROJECT_SOURCE_DIR};KV_BINARY_DIR=${PROJECT_BINARY_DIR}")
+    if(KV_LOCKS)
+      list(APPEND properties RESOURCE_LOCK "${KV_LOCKS}")
+    endif()
     gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-      PROPERTIES TIMEOUT 120 ENVIRONMENT "KV_SOURCE_DIR=${PROJECT_SOURCE_DIR};KV_BINARY_DIR=${PROJECT_BINARY_DIR}")
+      PROPERTIES ${properties})
   endif()
 endfunction()
 
