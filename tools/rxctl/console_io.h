@@ -1,0 +1,28 @@
+#pragma once
+// Standard streams and arguments of rxctl. The streams are raw bytes: no text-mode
+// translation, no code page, so what a script pipes in is what a command sees and what
+// it writes is exact. Implemented in console_io_win.cpp.
+#include <string>
+#include <string_view>
+
+// Reads standard input to its end; a missing standard input reads as empty.
+// On failure returns false with the system error code.
+bool read_standard_input(std::string& bytes, unsigned long& error);
+
+// Writes UTF-8 bytes to standard output (to a console they are shown as text).
+// On failure returns false with the system error code.
+bool write_standard_output(std::string_view utf8, unsigned long& error);
+
+// Writes a UTF-8 message to standard error, best effort.
+void write_standard_error(std::string_view utf8);
+
+// A command-line argument as UTF-8, for messages.
+std::string argument_text(const wchar_t* argument);
+
+// Whether the argument is exactly the ASCII word.
+inline bool argument_is(const wchar_t* argument, const char* word) {
+    for (; *argument != 0 && *word != 0; ++argument, ++word) {
+        if (*argument != static_cast<unsigned char>(*word)) return false;
+    }
+    return *argument == 0 && *word == 0;
+}
