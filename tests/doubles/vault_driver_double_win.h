@@ -56,14 +56,16 @@ bool start();
 bool stop();
 
 // Replaces the reply queue. An empty queue answers answer(0, {0x00, 0x00}).
-void script(const std::vector<reply>& replies);
+// False when the registry value could not be written.
+bool script(const std::vector<reply>& replies);
 // Entries still queued (the head counts even while it waits for a larger buffer).
 size_t pending_replies();
 
 // Every request frame (exact input bytes) the driver received since the last
 // clear_requests(), oldest first, including rejected ones.
 std::vector<std::vector<uint8_t>> requests();
-void clear_requests();
+// False when the record file exists and could not be removed.
+bool clear_requests();
 
 // Client-side helpers for tests and benchmarks.
 // A request frame: magic, reserved 0, status 0, payload_length 0, then the payload.
@@ -83,8 +85,9 @@ exchange_result exchange(HANDLE device, const std::vector<uint8_t>& input,
                          uint32_t output_length);
 
 // Mean microseconds of one bare DeviceIoControl round trip (request frame with
-// payload_size bytes, output 1024 + 16) over `calls` calls on one handle, answered by the
-// empty-queue default. Negative when the device cannot be opened or a call fails.
+// payload_size bytes, output 1024 + 16) over `calls` calls on one handle. The calls are
+// answered by the current script, so clear it first to time the empty-queue default; each
+// call is also recorded. Negative when the device cannot be opened or a call fails.
 double measure_round_trip_us(unsigned calls, size_t payload_size = 8);
 
 }  // namespace vault_double
