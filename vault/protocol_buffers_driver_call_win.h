@@ -1,0 +1,58 @@
+#pragma once
+// ProtocolBuffersDriverCall: one request/reply exchange with the vault driver. The request
+// is encoded into the writer, framed, sent in one synchronous device-control call, the
+// reply frame is checked (and the call repeated with a larger buffer when the driver asks
+// for more room), and the reader is left spanning the reply payload.
+//
+// The call owns the writer's data and the frame buffer of a successful exchange; both are
+// wiped and released when the call is destroyed, on every path.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "vault/protocol_buffers_reader.h"
+#include "vault/protocol_buffers_writer.h"
+#include "vault/wiped_buffer.h"
+
+class VX_vault_driver_com;
+
+namespace vault_driver {
+inline constexpr DWORD control_code = 0x00222EEC;  // CTL_CODE(0x22, 0xBBB, METHOD_BUFFERED, FILE_ANY_ACCESS)
+// The general-purpose heap's allocate and free, for the request and the frame.
+protocol_buffers::buffer_functions process_heap() noexcept;
+}  // namespace vault_driver
+
+class ProtocolBuffersDriverCall {
+public:
+    explicit ProtocolBuffersDriverCall(
+        const VX_vault_driver_com* channel,
+        protocol_buffers::buffer_functions request_functions = vault_driver::process_heap(),
+        protocol_buffers::buffer_functions frame_functions = vault_driver::process_heap()) noexcept
+        : channel_(channel), writer_(request_functions), frame_functions_(frame_functions) {}
+    ProtocolBuffersDriverCall(const ProtocolBuffersDriverCall&) = delete;
+    ProtocolBuffersDriverCall& operator=(const ProtocolBuffersDriverCall&) = delete;
+
+    ProtocolBuffersWriter& writer() noexcept { return writer_; }
+    ProtocolBuffersReader& reader() noexcept { return reader_; }
+    const wiped_buffer& frame() const noexcept { return frame_; }
+
+    // Sends the writer's request and checks the reply. S_OK: the reader spans the reply
+    // payload and the call holds the frame. Otherwise (no frame held):
+    // 0xD000009A the writer failed, or a reply asked for more room than can be made
+    //   (above 512 MiB) or allocated;
+    // HRESULT_FROM_WIN32 of the device-control error (E_FAIL if it reported none);
+    // E_INVALIDARG a short reply, wrong magic, or a length that neither matches nor grows;
+    // status OR 0x10000000 for a negative status in the reply header.
+    // Every run that gets past the writer check wipes the request bytes in the writer.
+    HRESULT callUnchecked() noexcept;
+
+    // readStatus of the reply payload (see protocol_buffers_reader.h).
+    HRESULT readStatus() noexcept { return ::readStatus(reader_); }
+
+private:
+    const VX_vault_driver_com* channel_;
+    ProtocolBuffersWriter writer_;
+    ProtocolBuffersReader reader_;
+    wiped_buffer frame_;
+    protocol_buffers::buffer_functions frame_functions_;
+};

@@ -1,0 +1,166 @@
+#include "vault/protocol_buffers_writer.h"
+
+#include <cstring>
+
+namespace {
+constexpr std::uint32_t size_limit = 0xFFFFFFFFu;
+constexpr std::uint32_t first_capacity = 16;
+
+// position + count, saturated at 0xFFFFFFFF so that an oversized message ends as a
+// failed writer instead of wrapping to a small size.
+std::uint32_t saturated_end(std::uint32_t position, std::uint64_t count) noexcept {
+    const std::uint64_t end = position + count;
+    return end > size_limit ? size_limit : static_cast<std::uint32_t>(end);
+}
+
+void zero(void* buffer, std::uint32_t count) noexcept {
+    // volatile stores: the wipe must survive even when the buffer is freed right after.
+    volatile std::uint8_t* p = static_cast<volatile std::uint8_t*>(buffer);
+    for (std::uint32_t i = 0; i < count; ++i) p[i] = 0;
+}
+
+template <typename Unit>
+std::uint32_t units_to_terminator(const Unit* text) noexcept {
+    std::uint32_t n = 0;
+    while (n < 0x7FFFFFFFu && text[n] != 0) ++n;
+    return n;
+}
+
+std::uint64_t utf8_length(const char* text, std::uint32_t count) noexcept {
+    std::uint64_t length = count;
+    for (std::uint32_t i = 0; i < count; ++i)
+        length += static_cast<std::uint8_t>(text[i]) >> 7;
+    return length;
+}
+
+std::uint64_t utf8_length(const char16_t* text, std::uint32_t count) noexcept {
+    std::uint64_t length = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t u = text[i];
+        length += u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+    }
+    return length;
+}
+}  // namespace
+
+ProtocolBuffersWriter::~ProtocolBuffersWriter() {
+    if (data_ == nullptr) return;
+    zero(data_, capacity_);
+    if (release_) release_(data_);
+}
+
+void ProtocolBuffersWriter::reserve(std::uint32_t n) noexcept {
+    if (n <= size_) return;
+    if (capacity_ >= n || failed()) {
+        size_ = n;
+        return;
+    }
+    std::uint64_t c = capacity_ > first_capacity ? capacity_ : first_capacity;
+    while (c < n) c *= 2;
+    std::uint8_t* grown = nullptr;
+    if (c <= size_limit && allocate_)
+        grown = static_cast<std::uint8_t*>(allocate_(static_cast<std::uint32_t>(c)));
+    if (grown == nullptr) {
+        size_ = n;  // failed for good: size is now above capacity
+        return;
+    }
+    if (data_ != nullptr) {
+        std::memcpy(grown, data_, size_);
+        zero(data_, capacity_);
+        if (release_) release_(data_);
+    }
+    data_ = grown;
+    capacity_ = static_cast<std::uint32_t>(c);
+    size_ = n;
+}
+
+void ProtocolBuffersWriter::growTo(std::uint32_t end) noexcept {
+    if (size_ < end) reserve(end);
+}
+
+void ProtocolBuffersWriter::appendByte(std::uint8_t byte) noexcept {
+    const std::uint32_t next = saturated_end(position_, 1);
+    growTo(next);
+    if (!failed()) data_[position_] = byte;
+    position_ = next;
+}
+
+void ProtocolBuffersWriter::writeVarint(std::uint32_t value) noexcept {
+    if (value < 0x80) {  // fast path: tags and small values are one byte
+        appendByte(static_cast<std::uint8_t>(value));
+        return;
+    }
+    while (value >= 0x80) {
+        appendByte(static_cast<std::uint8_t>((value & 0x7F) | 0x80));
+        value >>= 7;
+    }
+    appendByte(static_cast<std::uint8_t>(value));
+}
+
+void ProtocolBuffersWriter::writeTag(std::uint32_t field, std::uint32_t wire_type) noexcept {
+    writeVarint((field << 3) | wire_type);
+}
+
+void ProtocolBuffersWriter::writeBytesField(std::uint32_t field, const std::uint8_t* bytes,
+                                            std::uint32_t length) noexcept {
+    writeTag(field, protocol_buffers::wire_length_delimited);
+    writeVarint(length);
+    const std::uint32_t end = saturated_end(position_, length);
+    growTo(end);
+    if (!failed() && length != 0) std::memcpy(data_ + position_, bytes, length);
+    position_ = end;
+}
+
+void ProtocolBuffersWriter::writeStringField(std::uint32_t field, const char* text,
+                                             std::int32_t count) noexcept {
+    const std::uint32_t units =
+        count < 0 ? units_to_terminator(text) : static_cast<std::uint32_t>(count);
+    const std::uint64_t length = utf8_length(text, units);
+    writeTag(field, protocol_buffers::wire_length_delimited);
+    writeVarint(length > size_limit ? size_limit : static_cast<std::uint32_t>(length));
+    const std::uint32_t end = saturated_end(position_, length);
+    growTo(end);
+    if (failed()) return;
+    std::uint8_t* out = data_ + position_;
+    position_ = end;
+    for (std::uint32_t i = 0; i < units; ++i) {
+        const std::uint8_t b = static_cast<std::uint8_t>(text[i]);
+        if (b < 0x80) {
+            *out++ = b;
+        } else {
+            *out++ = static_cast<std::uint8_t>(0xC0 | (b >> 6));
+            *out++ = static_cast<std::uint8_t>(0x80 | (b & 0x3F));
+        }
+    }
+}
+
+void ProtocolBuffersWriter::writeWideStringField(std::uint32_t field, const char16_t* text,
+                                                 std::int32_t count) noexcept {
+    const std::uint32_t units =
+        count < 0 ? units_to_terminator(text) : static_cast<std::uint32_t>(count);
+    const std::uint64_t length = utf8_length(text, units);
+    writeTag(field, protocol_buffers::wire_length_delimited);
+    writeVarint(length > size_limit ? size_limit : static_cast<std::uint32_t>(length));
+    const std::uint32_t end = saturated_end(position_, length);
+    growTo(end);
+    if (failed()) return;
+    std::uint8_t* out = data_ + position_;
+    position_ = end;
+    for (std::uint32_t i = 0; i < units; ++i) {
+        const std::uint32_t u = text[i];
+        if (u < 0x80) {
+            *out++ = static_cast<std::uint8_t>(u);
+        } else if (u < 0x800) {
+            *out++ = static_cast<std::uint8_t>(0xC0 | (u >> 6));
+            *out++ = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
+        } else {
+            *out++ = static_cast<std::uint8_t>(0xE0 | (u >> 12));
+            *out++ = static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F));
+            *out++ = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
+        }
+    }
+}
+
+void ProtocolBuffersWriter::wipe(std::uint32_t count) noexcept {
+    if (data_ != nullptr) zero(data_, count < capacity_ ? count : capacity_);
+}

@@ -1,0 +1,25 @@
+#include "vault/tests/bytes_support.h"
+
+#include <cstdio>
+
+bytes hex(const char* text) {
+    bytes out;
+    int nibble = -1;
+    for (const char* p = text; *p; ++p) {
+        int v;
+        if (*p >= '0' && *p <= '9') v = *p - '0';
+        else if (*p >= 'a' && *p <= 'f') v = *p - 'a' + 10;
+        else if (*p >= 'A' && *p <= 'F') v = *p - 'A' + 10;
+        else continue;
+        if (nibble < 0) nibble = v;
+        else { out.push_back(static_cast<std::uint8_t>(nibble << 4 | v)); nibble = -1; }
+    }
+    return out;
+}
+
+std::string to_hex(const std::vector<std::uint8_t>& data) {
+    std::string s;
+    char b[4];
+    for (std::uint8_t x : data) { std::snprintf(b, sizeof b, "%02X ", x); s += b; }
+    return s;
+}

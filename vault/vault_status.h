@@ -1,0 +1,19 @@
+#pragma once
+// Status values of the vault driver channel, as 32-bit integers so that the encoder and
+// decoder need no platform header. Negative is failure (HRESULT and NT status alike).
+#include <cstdint>
+
+namespace vault_status {
+inline constexpr std::int32_t ok = 0;                                        // S_OK
+inline constexpr std::int32_t fail = static_cast<std::int32_t>(0x80004005);  // E_FAIL
+inline constexpr std::int32_t invalid_arg = static_cast<std::int32_t>(0x80070057);  // E_INVALIDARG
+// STATUS_XML_PARSE_ERROR: what the reader's primitives return for malformed input.
+inline constexpr std::int32_t nt_parse_error = static_cast<std::int32_t>(0xC000A083);
+// The 0x10000000 bit turns an NT status into an HRESULT (HRESULT_FROM_NT).
+inline constexpr std::uint32_t nt_facility_bit = 0x10000000u;
+inline constexpr std::int32_t from_nt(std::uint32_t nt) noexcept {
+    return static_cast<std::int32_t>(nt | nt_facility_bit);
+}
+inline constexpr std::int32_t parse_error = from_nt(0xC000A083u);             // 0xD000A083
+inline constexpr std::int32_t insufficient_resources = from_nt(0xC000009Au);  // 0xD000009A
+}  // namespace vault_status
