@@ -1,0 +1,54 @@
+// KVXML_doc: lifecycle, load_from_string and to_string. The file and handle operations
+// are in xml_files_win.cpp.
+#include <cstdlib>
+
+#include "xml/xml_model.h"
+#include "xml/xml_parser.h"
+#include "xml/xml_serializer.h"
+
+KV_xml_doc* create_xml_document() { return new KVXML_doc(); }
+
+KVXML_doc::~KVXML_doc() { clear(); }
+
+void KVXML_doc::free_string(xml_char* s) { std::free(s); }
+
+void KVXML_doc::clear() {
+    kvxml_destroy_tree(root);
+    root = nullptr;
+}
+
+KVXML_node* KVXML_doc::make_declaration() {
+    kvxml_node_guard declaration(new KVXML_node(KVXML_TEXT("?xml")));
+    declaration.node->set_attribute(KVXML_TEXT("version"), KVXML_TEXT("1.0"));
+    return declaration.release();
+}
+
+int KVXML_doc::create_new() {
+    clear();
+    root = make_declaration();
+    return 1;
+}
+
+int KVXML_doc::load_from_string(const xml_char* source) {
+    create_new();
+    if (!source) return 1;
+    if (*source == static_cast<xml_char>(0xFEFF)) ++source;
+    if (!kvxml_parse_content(root, source)) return 0;
+    KVXML_node* first = root->first_child;
+    if (first && first->is_declaration()) {
+        // The text's own declaration replaces the provisional root; whatever else the
+        // provisional root holds (elements after a "/>"-closed declaration) goes with it.
+        root->first_child = first->next_sibling;
+        first->next_sibling = nullptr;
+        first->parent = nullptr;
+        kvxml_destroy_tree(root);
+        root = first;
+    }
+    return 1;
+}
+
+xml_char* KVXML_doc::to_string() {
+    xml_buffer out;
+    kvxml_serialize(root, out);
+    return out.detach();
+}

@@ -1,0 +1,100 @@
+#include "xml/xml_entities.h"
+
+#include <cstring>
+#include <new>
+
+#include "xml/xml_buffer.h"
+
+namespace {
+bool name_is(const xml_char* name, std::int32_t length, const char* lower) noexcept {
+    for (std::int32_t i = 0; i < length; ++i, ++lower) {
+        if (*lower == 0 || xml_fold(name[i]) != static_cast<xml_char>(*lower)) return false;
+    }
+    return *lower == 0;
+}
+
+// The replacement of the reference whose name is name[0..length); 0 means nothing.
+xml_char replacement(const xml_char* name, std::int32_t length) noexcept {
+    if (name_is(name, length, "amp")) return u'&';
+    if (name_is(name, length, "quot")) return u'"';
+    if (name_is(name, length, "apos")) return u'\'';
+    if (name_is(name, length, "lt")) return u'<';
+    if (name_is(name, length, "gt")) return u'>';
+    if (length >= 1 && name[0] == u'#') {
+        // The number stops at the first non-digit at the latest, so at the ";".
+        return static_cast<xml_char>(static_cast<std::uint32_t>(xml_read_int(name + 1)) & 0xFFFFu);
+    }
+    return 0;
+}
+
+std::int32_t last_semicolon(const xml_char* s, std::int32_t n) noexcept {
+    for (std::int32_t i = n - 1; i >= 0; --i) {
+        if (s[i] == u';') return i;
+    }
+    return -1;
+}
+}  // namespace
+
+bool xml_needs_decoding(const xml_char* s, std::int32_t n) noexcept {
+    const std::int32_t semicolon = last_semicolon(s, n);
+    for (std::int32_t i = 0; i < semicolon; ++i) {
+        if (s[i] == u'&') return true;
+    }
+    return false;
+}
+
+void xml_decode_entities(const xml_char* s, std::int32_t n, xml_buffer& out) {
+    // An "&" at i begins a reference exactly when i is before the last ";".
+    const std::int32_t semicolon = last_semicolon(s, n);
+    std::int32_t run = 0;
+    std::int32_t i = 0;
+    while (i < semicolon) {
+        if (s[i] != u'&') { ++i; continue; }
+        out.append(s + run, i - run);
+        std::int32_t end = i + 1;
+        while (s[end] != u';') ++end;
+        const xml_char c = replacement(s + i + 1, end - i - 1);
+        if (c) out.append(c);
+        i = end + 1;
+        run = i;
+    }
+    out.append(s + run, n - run);
+}
+
+std::int32_t xml_escaped_length(const xml_char* s, std::int32_t n) {
+    std::int64_t total = n;
+    for (std::int32_t i = 0; i < n; ++i) {
+        switch (s[i]) {
+        case u'"': total += 5; break;
+        case u'&': case u'\'': total += 4; break;
+        case u'<': case u'>': total += 3; break;
+        default: break;
+        }
+    }
+    if (total >= INT32_MAX) throw std::bad_alloc();
+    return static_cast<std::int32_t>(total);
+}
+
+xml_char* xml_write_escaped(const xml_char* s, std::int32_t n, xml_char* dst) noexcept {
+    std::int32_t run = 0;
+    auto put = [&dst](const char* literal) {
+        while (*literal) *dst++ = static_cast<xml_char>(*literal++);
+    };
+    for (std::int32_t i = 0; i < n; ++i) {
+        const char* entity = nullptr;
+        switch (s[i]) {
+        case u'&': entity = "&amp;"; break;
+        case u'\'': entity = "&#39;"; break;
+        case u'"': entity = "&quot;"; break;
+        case u'<': entity = "&lt;"; break;
+        case u'>': entity = "&gt;"; break;
+        default: continue;
+        }
+        std::memcpy(dst, s + run, static_cast<std::size_t>(i - run) * sizeof(xml_char));
+        dst += i - run;
+        put(entity);
+        run = i + 1;
+    }
+    std::memcpy(dst, s + run, static_cast<std::size_t>(n - run) * sizeof(xml_char));
+    return dst + (n - run);
+}

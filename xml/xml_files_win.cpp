@@ -1,0 +1,82 @@
+// The document's file and handle operations: the thin platform layer over CreateFileW,
+// ReadFile, WriteFile and MultiByteToWideChar. Everything else is platform-free.
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "foundation/unique_resource.h"
+#include "xml/xml_model.h"
+#include "xml/xml_parser.h"
+#include "xml/xml_serializer.h"
+
+namespace {
+struct free_deleter {
+    void operator()(void* p) const noexcept { std::free(p); }
+};
+using heap_bytes = std::unique_ptr<unsigned char, free_deleter>;
+using heap_text = std::unique_ptr<wchar_t, free_deleter>;
+
+// The NUL-terminated 8-bit text converted with the code page; null when no buffer.
+heap_text convert(const char* bytes, UINT code_page) {
+    const int units = MultiByteToWideChar(code_page, 0, bytes, -1, nullptr, 0);
+    if (units <= 0) return nullptr;
+    heap_text text(static_cast<wchar_t*>(std::malloc(static_cast<std::size_t>(units) * sizeof(wchar_t))));
+    if (!text) return nullptr;
+    if (MultiByteToWideChar(code_page, 0, bytes, -1, text.get(), units) <= 0) return nullptr;
+    return text;
+}
+}  // namespace
+
+int KVXML_doc::load_from_handle(xml_handle file) {
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    const DWORD size = GetFileSize(file, nullptr);
+    if (size == 0) return 0;
+    // Two spare bytes end the text as one 16-bit NUL in either form; the sum is taken in
+    // 64 bits, so a size near 4 GiB cannot wrap.
+    heap_bytes bytes(static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(size) + 2)));
+    if (!bytes) return 0;
+    DWORD got = 0;
+    if (!ReadFile(file, bytes.get(), size, &got, nullptr)) return 0;
+    // Only the bytes that arrived are text: a short read must not expose stale memory.
+    unsigned char* data = bytes.get();
+    if (got >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
+        auto* units = reinterpret_cast<wchar_t*>(data);
+        units[got / 2] = 0;  // an odd last byte is dropped
+        return load_from_string(units + 1);
+    }
+    data[got] = 0;
+    const char* narrow = reinterpret_cast<const char*>(data);
+    heap_text ansi = convert(narrow, CP_ACP);
+    if (!ansi) return 0;
+    const UINT code_page = kvxml_declares_utf8(ansi.get()) ? CP_UTF8 : CP_ACP;
+    if (code_page == CP_ACP) return load_from_string(ansi.get());
+    heap_text text = convert(narrow, code_page);
+    if (!text) return 0;
+    return load_from_string(text.get());
+}
+
+int KVXML_doc::load_from_file(const xml_char* path) {
+    unique_file file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 0;
+    return load_from_handle(file.get());
+}
+
+int KVXML_doc::save_to_handle(xml_handle file) {
+    if (!root || file == INVALID_HANDLE_VALUE) return 0;
+    xml_buffer out;
+    kvxml_serialize(root, out);
+    DWORD written = 0;
+    const DWORD bytes = static_cast<DWORD>(out.length()) * sizeof(wchar_t);
+    return WriteFile(file, out.c_str(), bytes, &written, nullptr) ? 1 : 0;
+}
+
+int KVXML_doc::save_to_file(const xml_char* path) {
+    if (!root) return 0;
+    unique_file file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 0;
+    return save_to_handle(file.get());
+}

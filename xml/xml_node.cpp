@@ -1,0 +1,293 @@
+// KVXML_node: lookups, tree primitives, comparisons and release. Every walk over a
+// subtree is iterative (parent and sibling links), so no tree depth exhausts the stack.
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "xml/xml_model.h"
+#include "xml/xml_tree_walk.h"
+
+namespace {
+const xml_char empty_string[1] = {0};
+
+bool matches(const xml_buffer& name, const xml_char* filter) noexcept {
+    return !filter || name.equals_nocase(filter);
+}
+
+// The pieces of a path split at "/", empty pieces left out.
+struct path_piece {
+    const xml_char* start;
+    std::int32_t length;
+};
+std::vector<path_piece> split_path(const xml_char* path) {
+    std::vector<path_piece> pieces;
+    if (!path) return pieces;
+    const xml_char* p = path;
+    while (*p) {
+        while (*p == u'/') ++p;
+        const xml_char* start = p;
+        while (*p && *p != u'/') ++p;
+        if (p > start) pieces.push_back({start, xml_checked_length(static_cast<std::size_t>(p - start))});
+    }
+    return pieces;
+}
+
+bool name_is(const xml_buffer& name, const path_piece& piece) noexcept {
+    return kvxml_equal_run_nocase(name.c_str(), piece.start, piece.length);
+}
+
+// The first sibling from candidate on (inclusive) whose name is the piece.
+KVXML_node* first_named(KVXML_node* candidate, const path_piece& piece) noexcept {
+    while (candidate && !name_is(candidate->name, piece)) candidate = candidate->next_sibling;
+    return candidate;
+}
+}  // namespace
+
+bool kvxml_equal_run_nocase(const xml_char* z, const xml_char* run, std::int32_t n) noexcept {
+    for (std::int32_t i = 0; i < n; ++i) {
+        if (z[i] == 0 || xml_fold(z[i]) != xml_fold(run[i])) return false;
+    }
+    return z[n] == 0;
+}
+
+KVXML_node::KVXML_node(const xml_char* node_name)
+    : KVXML_node(node_name, xml_checked_length(xml_length(node_name))) {}
+
+KVXML_node::KVXML_node(const xml_char* node_name, std::int32_t name_length)
+    : first_child(nullptr), next_sibling(nullptr), parent(nullptr), name(), text(),
+      first_attribute(nullptr) {
+    name.assign(node_name, name_length);
+}
+
+KVXML_node::~KVXML_node() {
+    for (KVXML_attrib* a = first_attribute; a;) {
+        KVXML_attrib* next = a->next;
+        delete a;
+        a = next;
+    }
+}
+
+void kvxml_destroy_tree(KVXML_node* node) noexcept {
+    if (!node) return;
+    // Children waiting to be freed form one list through their sibling links; a node's
+    // children are put at its front before the node goes. The node's own sibling link
+    // is not followed: release does not unlink from the parent.
+    KVXML_node* pending = node->first_child;
+    delete node;
+    while (pending) {
+        KVXML_node* n = pending;
+        pending = n->next_sibling;
+        if (KVXML_node* child = n->first_child) {
+            KVXML_node* last = child;
+            while (last->next_sibling) last = last->next_sibling;
+            last->next_sibling = pending;
+            pending = child;
+        }
+        delete n;
+    }
+}
+
+void KVXML_node::release() { kvxml_destroy_tree(this); }
+
+KV_xml_attrib* KVXML_node::get_attribute(std::int32_t index, const xml_char* name_filter) {
+    if (index < 0) return nullptr;
+    for (KVXML_attrib* a = first_attribute; a; a = a->next) {
+        if (matches(a->name, name_filter) && index-- == 0) return a;
+    }
+    return nullptr;
+}
+
+KVXML_attrib* KVXML_node::attribute_slot(const xml_char* attribute_name, std::int32_t name_length) {
+    KVXML_attrib* last = nullptr;
+    for (KVXML_attrib* a = first_attribute; a; a = a->next) {
+        if (kvxml_equal_run_nocase(a->name.c_str(), attribute_name, name_length)) return a;
+        last = a;
+    }
+    auto* added = new KVXML_attrib(attribute_name, name_length);
+    added->prev = last;
+    (last ? last->next : first_attribute) = added;
+    return added;
+}
+
+int KVXML_node::set_attribute(const xml_char* attribute_name, const xml_char* value) {
+    if (!attribute_name) attribute_name = empty_string;
+    attribute_slot(attribute_name, xml_checked_length(xml_length(attribute_name)))->value.assign(value);
+    return 1;
+}
+
+int KVXML_node::set_attribute_escaped(const xml_char* attribute_name, const xml_char* value) {
+    xml_buffer decoded;
+    decoded.assign(value);
+    decoded.decode_entities();
+    return set_attribute(attribute_name, decoded.c_str());
+}
+
+void KVXML_node::remove_attribute(const xml_char* attribute_name) {
+    for (KVXML_attrib* a = first_attribute; a; a = a->next) {
+        if (!a->name.equals_nocase(attribute_name)) continue;
+        (a->prev ? a->prev->next : first_attribute) = a->next;
+        if (a->next) a->next->prev = a->prev;
+        delete a;
+        return;
+    }
+}
+
+const xml_char* KVXML_node::get_attribute_value(const xml_char* attribute_name) {
+    for (KVXML_attrib* a = first_attribute; a; a = a->next) {
+        if (a->name.equals_nocase(attribute_name)) return a->value.c_str();
+    }
+    return empty_string;
+}
+
+void KVXML_node::set_text_escaped(const xml_char* new_text) {
+    text.assign(new_text);
+    text.decode_entities();
+}
+
+void KVXML_node::get_text_escaped(xml_buffer& out) {
+    out.assign(text.c_str(), text.length());
+    out.escape();
+}
+
+xml_char* KVXML_node::get_inner_text() {
+    // Document order; a node with its own text stands for its whole subtree.
+    xml_buffer joined(xml_buffer::line_block);
+    kvxml_walk(this, [&joined](KVXML_node* n) -> int {
+        if (n->text.length() == 0) return kvxml_walk_into;
+        joined.append(n->text);
+        return kvxml_walk_over;
+    });
+    xml_char* copy = xml_duplicate(joined.c_str(), static_cast<std::size_t>(joined.length()));
+    if (!copy) throw std::bad_alloc();
+    return copy;
+}
+
+KV_xml_node* KVXML_node::get_child(std::int32_t index, const xml_char* name_filter) {
+    if (index < 0) return nullptr;
+    for (KVXML_node* c = first_child; c; c = c->next_sibling) {
+        if (matches(c->name, name_filter) && index-- == 0) return c;
+    }
+    return nullptr;
+}
+
+KV_xml_node* KVXML_node::find_descendant(const xml_char* wanted) {
+    if (!wanted || !*wanted) return nullptr;
+    KVXML_node* found = nullptr;
+    kvxml_walk(this, [&](KVXML_node* n) -> int {
+        if (n != this && n->name.equals_nocase(wanted)) { found = n; return kvxml_walk_stop; }
+        return kvxml_walk_into;
+    });
+    return found;
+}
+
+void KVXML_node::link_child(KVXML_node* child) noexcept {
+    child->next_sibling = nullptr;
+    child->parent = this;
+    KVXML_node** slot = &first_child;
+    while (*slot) slot = &(*slot)->next_sibling;
+    *slot = child;
+}
+
+KV_xml_node* KVXML_node::add_child(const xml_char* child_name) {
+    auto* child = new KVXML_node(child_name ? child_name : empty_string);
+    link_child(child);
+    return child;
+}
+
+void KVXML_node::append_child(KV_xml_node* child) {
+    if (child) link_child(kvxml_impl(child));
+}
+
+void KVXML_node::remove_child(KV_xml_node* child) {
+    for (KVXML_node** slot = &first_child; *slot; slot = &(*slot)->next_sibling) {
+        if (*slot != child) continue;
+        KVXML_node* found = *slot;
+        *slot = found->next_sibling;
+        found->next_sibling = nullptr;
+        found->parent = nullptr;
+        return;
+    }
+}
+
+KV_xml_node* KVXML_node::find_child_by_attribute(const xml_char* attribute_name,
+                                                 const xml_char* value) {
+    for (KVXML_node* c = first_child; c; c = c->next_sibling) {
+        if (xml_equal_nocase(c->get_attribute_value(attribute_name), value ? value : empty_string)) return c;
+    }
+    return nullptr;
+}
+
+KV_xml_node* KVXML_node::get_by_path(const xml_char* path) {
+    KV_xml_node* at = this;
+    for (const path_piece& piece : split_path(path)) {
+        at = first_named(kvxml_impl(at)->first_child, piece);
+        if (!at) return nullptr;
+    }
+    return at;
+}
+
+KV_xml_node* KVXML_node::find_by_path(const xml_char* path) {
+    const std::vector<path_piece> pieces = split_path(path);
+    if (pieces.empty()) return this;
+    // Depth-first over the branches of matching names: level k holds a node whose name
+    // is piece k; on a dead end move to its next matching sibling, or back up a level.
+    const std::size_t last = pieces.size() - 1;
+    std::size_t level = 0;
+    KVXML_node* at = first_named(first_child, pieces[0]);
+    while (at) {
+        if (level == last) return at;
+        if (KVXML_node* down = first_named(at->first_child, pieces[level + 1])) {
+            at = down;
+            ++level;
+            continue;
+        }
+        for (;;) {
+            if (KVXML_node* next = first_named(at->next_sibling, pieces[level])) { at = next; break; }
+            if (level == 0) return nullptr;
+            at = at->parent;
+            --level;
+        }
+    }
+    return nullptr;
+}
+
+bool KVXML_node::equals_shallow(KV_xml_node* other_node) {
+    KVXML_node* other = kvxml_impl(other_node);
+    if (!other || !xml_equal_nocase(name.c_str(), other->name.c_str())) return false;
+    KVXML_attrib* theirs = other->first_attribute;
+    for (KVXML_attrib* mine = first_attribute; mine; mine = mine->next, theirs = theirs->next) {
+        if (!theirs || !xml_equal_nocase(mine->name.c_str(), theirs->name.c_str()) ||
+            !xml_equal_nocase(mine->value.c_str(), theirs->value.c_str()))
+            return false;
+    }
+    return theirs == nullptr;
+}
+
+bool KVXML_node::equals_deep(KV_xml_node* other_node) {
+    KVXML_node* b = kvxml_impl(other_node);
+    if (!b || differs_shallow(b)) return false;
+    // Both trees are walked in step; every pair met must be shallow-equal and the
+    // children lists must end together.
+    KVXML_node* a = this;
+    for (;;) {
+        if (a->first_child || b->first_child) {
+            if (!a->first_child || !b->first_child) return false;
+            a = a->first_child;
+            b = b->first_child;
+            if (a->differs_shallow(b)) return false;
+            continue;
+        }
+        for (;;) {
+            if (a == this) return true;
+            if (a->next_sibling || b->next_sibling) {
+                if (!a->next_sibling || !b->next_sibling) return false;
+                a = a->next_sibling;
+                b = b->next_sibling;
+                if (a->differs_shallow(b)) return false;
+                break;
+            }
+            a = a->parent;
+            b = b->parent;
+        }
+    }
+}

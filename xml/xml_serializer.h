@@ -1,0 +1,7 @@
+#pragma once
+// The serializer: a tree as indented UTF-16 text, beginning with U+FEFF.
+#include "xml/xml_model.h"
+
+// Appends U+FEFF and, when root is not null, the serialization of root at depth 0.
+// The output's length is counted first, so the buffer grows once.
+void kvxml_serialize(KVXML_node* root, xml_buffer& out);
