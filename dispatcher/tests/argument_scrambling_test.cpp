@@ -193,6 +193,16 @@ TEST(ArgumentScrambling, TextLengthCountsUnitsBeforeTheZero) {
     const char16_t three[] = {0xFFFF, 0x8000, 0x0001, 0, 0x0041};
     EXPECT_EQ(as::text_length(empty), 0u);
     EXPECT_EQ(as::text_length(three), 3u);
+    // Every start alignment and every terminator position within and across blocks; units
+    // whose bytes are zero on one side only are not terminators.
+    alignas(16) char16_t buffer[64];
+    for (std::size_t start = 0; start < 8; ++start) {
+        for (std::size_t length = 0; start + length < 64; ++length) {
+            for (std::size_t i = 0; i < 64; ++i) buffer[i] = i % 2 ? 0x0100 : 0x0001;
+            buffer[start + length] = 0;
+            ASSERT_EQ(as::text_length(buffer + start), length) << start << " " << length;
+        }
+    }
 }
 
 }  // namespace
