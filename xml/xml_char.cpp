@@ -6,9 +6,9 @@
 
 bool xml_is_space(xml_char c) noexcept {
     if (c <= 0x20) return c == 0x20 || (c >= 0x09 && c <= 0x0D);
-    if (c < 0x85) return false;
+    if (c < 0xA0) return false;
     switch (c) {
-    case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F:
+    case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F:
     case 0x205F: case 0x3000:
         return true;
     default:

@@ -15,8 +15,11 @@ using xml_char = char16_t;
 #endif
 static_assert(sizeof(xml_char) == 2, "the XML library works on 16-bit units");
 
-// White space as the Windows runtime's iswspace classifies it (C1_SPACE): U+0009..U+000D,
-// U+0020, U+0085, U+00A0, U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000.
+// White space as the Windows runtime's iswspace classifies it: U+0009..U+000D, U+0020,
+// U+00A0, U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000 (the Unicode
+// space separators, line and paragraph separators and the C0 white-space controls).
+// U+0085 (NEL) is not white space to the runtime, so not here either; U+200B and U+FEFF
+// are not white space.
 bool xml_is_space(xml_char c) noexcept;
 
 // Folds only A..Z onto a..z, as _wcsicmp does in the default ("C") locale.

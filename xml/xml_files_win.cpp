@@ -33,6 +33,8 @@ int KVXML_doc::load_from_handle(xml_handle file) {
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
     const DWORD size = GetFileSize(file, nullptr);
     if (size == 0) return 0;
+    // A handle whose size cannot be taken (a pipe, a console) is not a file to load.
+    if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return 0;
     // Two spare bytes end the text as one 16-bit NUL in either form; the sum is taken in
     // 64 bits, so a size near 4 GiB cannot wrap.
     heap_bytes bytes(static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(size) + 2)));
