@@ -12,7 +12,7 @@ int main() {
     for (size_t payload : {size_t{8}, size_t{1000}}) {
         vault_double::clear_requests();
         vault_double::measure_round_trip_us(200, payload);  // warm-up
-        const unsigned calls = 5000;
+        const unsigned calls = 2000;
         const double us = vault_double::measure_round_trip_us(calls, payload);
         std::printf("vault_double round trip, %zu-byte request payload: %.1f us/call (%u calls)\n",
                     payload, us, calls);

@@ -33,6 +33,20 @@ TEST(VaultDoubleLifecycle, StartIsIdempotentWhileRunning) {
     EXPECT_TRUE(r.ok) << r.error;
 }
 
+TEST(VaultDoubleLifecycle, StopEndsCallsOnHandlesOpenedBefore) {
+    ASSERT_TRUE(start());
+    unique_file held = open_device();
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(stop());
+    // Wine unloads at once (Windows would defer the unload until the handle closes); a
+    // call on the stale handle must fail either way rather than be answered.
+    const exchange_result r = exchange(held.get(), request_frame({}), 1040);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.output.empty());
+    held.reset();
+    ASSERT_TRUE(start());
+}
+
 TEST(VaultDoubleLifecycle, RoundTripFigureIsMeasurable) {
     ASSERT_TRUE(start());
     ASSERT_TRUE(script({}));
