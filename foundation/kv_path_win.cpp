@@ -146,11 +146,10 @@ KV_interface_association_list::~KV_interface_association_list() {
     }
 }
 
-void KV_interface_association_list::add(std::unique_ptr<KV_interface_association> entry) {
+void KV_interface_association_list::push_front(std::unique_ptr<KV_interface_association> entry) noexcept {
     if (!entry) return;
-    std::unique_ptr<KV_interface_association>* link = &head_;
-    while (*link) link = &(*link)->next_;
-    *link = std::move(entry);
+    entry->next_ = std::move(head_);
+    head_ = std::move(entry);
 }
 
 // Defined in this order so that the association list is destroyed first at exit.

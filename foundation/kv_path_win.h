@@ -99,8 +99,8 @@ public:
     KV_interface_association_list(const KV_interface_association_list&) = delete;
     KV_interface_association_list& operator=(const KV_interface_association_list&) = delete;
     virtual ~KV_interface_association_list();
-    // Adds an entry at the end.
-    void add(std::unique_ptr<KV_interface_association> entry);
+    // Puts an entry in front of the others (null is ignored).
+    void push_front(std::unique_ptr<KV_interface_association> entry) noexcept;
     bool empty() const noexcept { return !head_; }
 
 private:
