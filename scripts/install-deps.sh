@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need; does nothing when all are there.
 set -euo pipefail
-packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine libwine-dev googletest
+packages=(g++ g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine libwine-dev googletest
           cmake ninja-build libxml2-utils protobuf-compiler python3-protobuf)
 missing=()
 for p in "${packages[@]}"; do

@@ -9,6 +9,11 @@ build=${BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$build"
 
+# The platform-free cores once more, natively, under AddressSanitizer and UBSan.
+cmake -S "$root/tests/native" -B "$build/native" -G Ninja >/dev/null
+cmake --build "$build/native"
+(cd "$build/native" && ctest --output-on-failure --timeout 300)
+
 "$root/scripts/wine-prefix.sh" up "$build"
 trap '"$root/scripts/wine-prefix.sh" down "$build"' EXIT
 status=0
