@@ -1,9 +1,247 @@
-// Placeholder until the vault commands land: keeps rxctl linking.
+// rxctl vault: runs one operation of the vault driver channel and prints its result as
+// 8 upper-case hexadecimal digits and a line feed. Exit 0 when the result is not
+// negative, 1 when it is negative, 2 for a usage error (message on standard error).
 #include "tools/rxctl/commands.h"
+#include "tools/rxctl/console_io.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
-int run_vault_command(int, wchar_t**) {
-    std::fputs("rxctl: the vault command is not available in this build\n", stderr);
+#include "vault/vault_driver_com_win.h"
+
+namespace {
+
+constexpr char usage_text[] =
+    "usage: rxctl vault OPERATION [ARGUMENTS]\n"
+    "\n"
+    "Operations:\n"
+    "  unload-user-bkeys [SID]   unload the keys of the user SID (such as S-1-5-21-...)\n"
+    "  remove-sso-data [SID]     remove the single-sign-on data of the user SID\n"
+    "                            (without SID the request names no user)\n"
+    "  unload-lkey {GUID}        unload the key whose id is GUID, written in braces\n"
+    "  send-op5                  send operation 5, which takes no arguments\n"
+    "  load-lkey --kind N --key HEX --id {GUID} [--text1 TEXT] [--text2 TEXT]\n"
+    "            [--key-text TEXT] [--flag]\n"
+    "                            load a key: kind 0 to 255 (decimal), the key bytes as\n"
+    "                            hexadecimal digits (an even number, may be empty), its id,\n"
+    "                            the descriptor's two optional texts, the key's optional\n"
+    "                            text, and --flag to set the key's flag (unset without it)\n"
+    "\n"
+    "Each operation prints the driver's result as 8 upper-case hexadecimal digits and a\n"
+    "line feed; exit 0 when the result is not negative, 1 when it is negative, 2 for a\n"
+    "usage error.\n";
+
+int usage_error(const std::string& message) {
+    write_standard_error("rxctl vault: " + message + "\n" + usage_text);
     return 2;
+}
+
+int print_result(HRESULT result) {
+    char line[16];
+    std::snprintf(line, sizeof line, "%08X\n", static_cast<unsigned>(result));
+    unsigned long error = 0;
+    if (!write_standard_output(line, error)) return 2;
+    return result < 0 ? 1 : 0;
+}
+
+int hex_digit(wchar_t c) {
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    return -1;
+}
+
+// Exactly `digits` hexadecimal digits from text into value; advances text.
+bool parse_hex(const wchar_t*& text, int digits, std::uint32_t& value) {
+    value = 0;
+    for (int i = 0; i < digits; ++i) {
+        const int d = hex_digit(text[i]);
+        if (d < 0) return false;
+        value = value << 4 | static_cast<std::uint32_t>(d);
+    }
+    text += digits;
+    return true;
+}
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", either letter case.
+bool parse_guid(const wchar_t* text, GUID& guid) {
+    std::uint32_t v = 0;
+    if (*text++ != L'{' || !parse_hex(text, 8, v)) return false;
+    guid.Data1 = v;
+    if (*text++ != L'-' || !parse_hex(text, 4, v)) return false;
+    guid.Data2 = static_cast<std::uint16_t>(v);
+    if (*text++ != L'-' || !parse_hex(text, 4, v)) return false;
+    guid.Data3 = static_cast<std::uint16_t>(v);
+    if (*text++ != L'-') return false;
+    for (int i = 0; i < 8; ++i) {
+        if (i == 2 && *text++ != L'-') return false;
+        if (!parse_hex(text, 2, v)) return false;
+        guid.Data4[i] = static_cast<std::uint8_t>(v);
+    }
+    return text[0] == L'}' && text[1] == 0;
+}
+
+bool parse_key_bytes(const wchar_t* text, std::vector<std::uint8_t>& bytes) {
+    std::uint32_t v = 0;
+    while (*text != 0) {
+        if (!parse_hex(text, 2, v)) return false;
+        bytes.push_back(static_cast<std::uint8_t>(v));
+    }
+    return true;
+}
+
+bool parse_kind(const wchar_t* text, std::uint8_t& kind) {
+    unsigned value = 0;
+    if (*text == 0) return false;
+    for (; *text != 0; ++text) {
+        if (*text < L'0' || *text > L'9') return false;
+        value = value * 10 + static_cast<unsigned>(*text - L'0');
+        if (value > 255) return false;
+    }
+    kind = static_cast<std::uint8_t>(value);
+    return true;
+}
+
+// The user identifier as the service passes it: the ANSI code page form of the text.
+bool to_ansi(const wchar_t* text, std::string& ansi) {
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return false;
+    ansi.assign(static_cast<std::size_t>(size), '\0');
+    if (::WideCharToMultiByte(CP_ACP, 0, text, -1, ansi.data(), size, nullptr, nullptr) != size) return false;
+    ansi.resize(static_cast<std::size_t>(size - 1));
+    return true;
+}
+
+std::u16string units_of(const wchar_t* text) {
+    std::u16string units;
+    for (; *text != 0; ++text) units += static_cast<char16_t>(*text);
+    return units;
+}
+
+// The key record given on the command line.
+class command_line_key final : public lkey_source, public lkey_descriptor {
+public:
+    std::uint8_t kind = 0;
+    std::vector<std::uint8_t> key_data;
+    vault_key_id id{};
+    bool flag = false;
+    bool has_text1 = false, has_text2 = false, has_key_text = false;
+    std::u16string text1, text2, key_text;
+
+    bool get_flag() override { return flag; }
+    std::int32_t get_descriptor(lkey_descriptor** descriptor) override {
+        *descriptor = this;
+        return 1;
+    }
+    std::int32_t get_kind(std::uint8_t* out) override {
+        *out = kind;
+        return 1;
+    }
+    std::int32_t get_key_text(const char16_t** text) override {
+        *text = has_key_text ? key_text.c_str() : nullptr;
+        return 1;
+    }
+    std::int32_t get_key_data(const std::uint8_t** data, std::uint32_t* count) override {
+        *data = key_data.data();
+        *count = static_cast<std::uint32_t>(key_data.size());
+        return 1;
+    }
+    std::int32_t get_id(vault_key_id* out) override {
+        *out = id;
+        return 1;
+    }
+    std::int32_t get_descriptor_text1(const char16_t** text) override {
+        *text = has_text1 ? text1.c_str() : nullptr;
+        return 1;
+    }
+    std::int32_t get_descriptor_text2(const char16_t** text) override {
+        *text = has_text2 ? text2.c_str() : nullptr;
+        return 1;
+    }
+    ~command_line_key() {
+        for (auto& b : key_data) b = 0;  // key material
+    }
+};
+
+int run_user_operation(int argc, wchar_t** argv, bool unload_keys) {
+    if (argc > 1) return usage_error("too many arguments");
+    std::string sid;
+    if (argc == 1 && !to_ansi(argv[0], sid)) return usage_error("the SID cannot be written in the ANSI code page");
+    const char* user = argc == 1 ? sid.c_str() : nullptr;
+    VX_vault_driver_com channel;
+    return print_result(unload_keys ? channel.unload_user_bkeys(user) : channel.remove_sso_data(user));
+}
+
+int run_unload_lkey(int argc, wchar_t** argv) {
+    if (argc != 1) return usage_error("unload-lkey takes one {GUID}");
+    GUID id{};
+    if (!parse_guid(argv[0], id)) return usage_error("'" + argument_text(argv[0]) + "' is not a {GUID}");
+    VX_vault_driver_com channel;
+    return print_result(channel.unload_lkey(&id));
+}
+
+int run_load_lkey(int argc, wchar_t** argv) {
+    command_line_key key;
+    bool has_kind = false, has_key = false, has_id = false;
+    for (int i = 0; i < argc; ++i) {
+        const wchar_t* option = argv[i];
+        if (argument_is(option, "--flag")) {
+            key.flag = true;
+            continue;
+        }
+        const bool known = argument_is(option, "--kind") || argument_is(option, "--key") ||
+                           argument_is(option, "--id") || argument_is(option, "--text1") ||
+                           argument_is(option, "--text2") || argument_is(option, "--key-text");
+        if (!known) return usage_error("unknown load-lkey argument '" + argument_text(option) + "'");
+        if (i + 1 >= argc) return usage_error(argument_text(option) + " needs a value");
+        const wchar_t* value = argv[++i];
+        if (argument_is(option, "--kind")) {
+            if (!parse_kind(value, key.kind)) return usage_error("--kind takes a number from 0 to 255");
+            has_kind = true;
+        } else if (argument_is(option, "--key")) {
+            key.key_data.clear();
+            if (!parse_key_bytes(value, key.key_data))
+                return usage_error("--key takes an even number of hexadecimal digits");
+            has_key = true;
+        } else if (argument_is(option, "--id")) {
+            GUID guid{};
+            if (!parse_guid(value, guid)) return usage_error("--id takes a {GUID}");
+            key.id = {guid.Data1, guid.Data2, guid.Data3, {}};
+            for (int b = 0; b < 8; ++b) key.id.data4[b] = guid.Data4[b];
+            has_id = true;
+        } else if (argument_is(option, "--text1")) {
+            key.text1 = units_of(value);
+            key.has_text1 = true;
+        } else if (argument_is(option, "--text2")) {
+            key.text2 = units_of(value);
+            key.has_text2 = true;
+        } else {
+            key.key_text = units_of(value);
+            key.has_key_text = true;
+        }
+    }
+    if (!has_kind || !has_key || !has_id) return usage_error("load-lkey needs --kind, --key and --id");
+    VX_vault_driver_com channel;
+    return print_result(channel.load_lkey(&key));
+}
+
+}  // namespace
+
+int run_vault_command(int argc, wchar_t** argv) {
+    if (argc < 1) return usage_error("no operation given");
+    const wchar_t* operation = argv[0];
+    const int rest_count = argc - 1;
+    wchar_t** rest = argv + 1;
+    if (argument_is(operation, "unload-user-bkeys")) return run_user_operation(rest_count, rest, true);
+    if (argument_is(operation, "remove-sso-data")) return run_user_operation(rest_count, rest, false);
+    if (argument_is(operation, "unload-lkey")) return run_unload_lkey(rest_count, rest);
+    if (argument_is(operation, "load-lkey")) return run_load_lkey(rest_count, rest);
+    if (argument_is(operation, "send-op5")) {
+        if (rest_count != 0) return usage_error("send-op5 takes no arguments");
+        VX_vault_driver_com channel;
+        return print_result(channel.send_operation_5());
+    }
+    return usage_error("unknown operation '" + argument_text(operation) + "'");
 }
