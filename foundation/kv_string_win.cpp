@@ -117,20 +117,26 @@ KV_string KV_string::concat(const KV_string* base, const wchar_t* text) {
 bool KV_string::substring(KV_string& output, std::uint32_t start, std::uint32_t count) const {
     const std::size_t n = length();
     if (start >= n || std::size_t{start} + count > n) return false;
-    if (&output == this) {
-        KV_string part;
-        part.replace_text(wide_ + start, count);
-        output.replace_text(part.wide_, count);
-    } else {
-        output.replace_text(wide_ + start, count);
-    }
+    copy_range_to(output, start, count);
     return true;
 }
 
 bool KV_string::substring_from(KV_string& output, std::uint32_t start) const {
     const std::size_t n = length();
     if (start >= n) return false;
-    return substring(output, start, static_cast<std::uint32_t>(n - start));
+    copy_range_to(output, start, n - start);
+    return true;
+}
+
+void KV_string::copy_range_to(KV_string& output, std::size_t start, std::size_t units) const {
+    if (&output == this) {
+        // The source buffer goes away when the output is replaced: copy it first.
+        KV_string part(nullptr);
+        part.replace_text(wide_ + start, units);
+        output.replace_text(part.wide_, units);
+    } else {
+        output.replace_text(wide_ + start, units);
+    }
 }
 
 kv_wide_text KV_string::duplicate() const {

@@ -83,6 +83,8 @@ protected:
     void replace_text(const wchar_t* text, std::size_t units);
 
 private:
+    void copy_range_to(KV_string& output, std::size_t start, std::size_t units) const;
+
     wchar_t* wide_ = nullptr;
     char* narrow_ = nullptr;
 };
