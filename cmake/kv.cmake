@@ -25,8 +25,11 @@ endfunction()
 
 # kv_benchmark(NAME SOURCES ... DEPS ...): a benchmark executable that prints figures;
 # the `bench` target runs every one of them under Wine in the build folder's prefix.
+# Each run is a target of its own (run_NAME) that `bench` depends on, so that folders
+# other than the top one can add benchmarks.
 if(NOT TARGET bench)
-  add_custom_target(bench
+  add_custom_target(bench)
+  add_custom_target(bench_prefix_up
     COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh up ${PROJECT_BINARY_DIR}
     USES_TERMINAL)
 endif()
@@ -34,8 +37,9 @@ function(kv_benchmark name)
   cmake_parse_arguments(KV "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${KV_SOURCES})
   target_link_libraries(${name} PRIVATE ${KV_DEPS})
-  add_custom_command(TARGET bench POST_BUILD
+  add_custom_target(run_${name}
     COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh $<TARGET_FILE:${name}>
-    USES_TERMINAL)
-  add_dependencies(bench ${name})
+    DEPENDS ${name} USES_TERMINAL)
+  add_dependencies(run_${name} bench_prefix_up)
+  add_dependencies(bench run_${name})
 endfunction()
