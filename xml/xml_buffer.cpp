@@ -6,10 +6,15 @@
 #include <utility>
 
 #include "xml/xml_entities.h"
+#include "xml/xml_pool.h"
 
 namespace {
+// Arrays are malloc blocks (detach hands them to clients who free() them); small ones
+// go through the per-thread cache of the tree's blocks.
+std::size_t bytes_of(std::int32_t units) { return static_cast<std::size_t>(units) * sizeof(xml_char); }
+
 xml_char* allocate_units(std::int32_t units) {
-    auto* p = static_cast<xml_char*>(std::malloc(static_cast<std::size_t>(units) * sizeof(xml_char)));
+    auto* p = static_cast<xml_char*>(kvxml_pool_alloc(bytes_of(units)));
     if (!p) throw std::bad_alloc();
     return p;
 }
@@ -26,7 +31,7 @@ xml_buffer::xml_buffer(std::int32_t growth)
     text[0] = 0;
 }
 
-xml_buffer::~xml_buffer() { std::free(text); }
+xml_buffer::~xml_buffer() { kvxml_pool_free(text, bytes_of(capacity + 1)); }
 
 void xml_buffer::reserve(std::int32_t n) {
     if (n <= capacity) return;
@@ -34,7 +39,7 @@ void xml_buffer::reserve(std::int32_t n) {
     const std::int64_t grown = (static_cast<std::int64_t>(n) / block + 1) * block;
     if (grown >= INT32_MAX) throw std::bad_alloc();
     auto* p = static_cast<xml_char*>(
-        std::realloc(text, static_cast<std::size_t>(grown + 1) * sizeof(xml_char)));
+        std::realloc(text, kvxml_pool_round(static_cast<std::size_t>(grown + 1) * sizeof(xml_char))));
     if (!p) throw std::bad_alloc();
     text = p;
     capacity = static_cast<std::int32_t>(grown);

@@ -8,9 +8,25 @@
 #include "foundation/unique_resource.h"
 #include "xml/xml_model.h"
 #include "xml/xml_parser.h"
+#include "xml/xml_pool.h"
 #include "xml/xml_serializer.h"
 
 namespace {
+// Empties the XML block cache of each thread when the thread ends, through a fiber-local
+// storage slot whose callback the system runs at thread exit. (Here, in a file every
+// program that uses documents links, so the installer always runs.)
+void WINAPI on_thread_end(void*) { kvxml_pool_release_thread_cache(); }
+
+void arrange_release() noexcept {
+    static const DWORD slot = FlsAlloc(on_thread_end);
+    // The callback runs only for threads whose slot holds a non-null value.
+    if (slot != FLS_OUT_OF_INDEXES) FlsSetValue(slot, reinterpret_cast<void*>(1));
+}
+
+struct pool_installer {
+    pool_installer() noexcept { kvxml_pool_thread_start = arrange_release; }
+} install_pool_release;
+
 struct free_deleter {
     void operator()(void* p) const noexcept { std::free(p); }
 };

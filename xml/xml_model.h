@@ -1,10 +1,23 @@
 #pragma once
 // The implementation classes behind the interfaces. Clients never name them; the
 // library's own parts (parser, serializer, copies) work on them directly.
+#include <new>
+
 #include "xml/kv_xml.h"
+#include "xml/xml_pool.h"
+
+// Nodes and attributes come from the per-thread block cache (see xml_pool.h).
+#define KVXML_POOLED_ALLOCATION                                          \
+    static void* operator new(std::size_t n) {                           \
+        void* p = kvxml_pool_alloc(n);                                   \
+        if (!p) throw std::bad_alloc();                                  \
+        return p;                                                        \
+    }                                                                    \
+    static void operator delete(void* p, std::size_t n) noexcept { kvxml_pool_free(p, n); }
 
 class KVXML_attrib final : public KV_xml_attrib {
 public:
+    KVXML_POOLED_ALLOCATION
     KVXML_attrib(const xml_char* attribute_name, std::int32_t name_length)
         : name(), value(), next(nullptr), prev(nullptr) {
         name.assign(attribute_name, name_length);
@@ -20,6 +33,7 @@ public:
 
 class KVXML_node final : public KV_xml_node {
 public:
+    KVXML_POOLED_ALLOCATION
     explicit KVXML_node(const xml_char* node_name);
     KVXML_node(const xml_char* node_name, std::int32_t name_length);
 

@@ -1,0 +1,27 @@
+#pragma once
+// A per-thread cache of small freed heap blocks for the tree's nodes, attributes and
+// fresh text arrays. A tree is thousands of small blocks made and freed together;
+// reusing them keeps the heap from decommitting and recommitting its pages on every
+// load (costly on Windows and Wine heaps). Every block is an ordinary malloc block, so
+// realloc and free work on it; the cache only delays free(). It is per thread (no
+// locks, nothing shared), holds at most kvxml_pool_limit bytes and is emptied when the
+// thread ends (the platform layer installs kvxml_pool_thread_start for that). Blocks may be freed on another thread than the one that made them.
+#include <cstddef>
+
+inline constexpr std::size_t kvxml_pool_limit = 4u << 20;  // bytes cached per thread
+
+// A block of at least n bytes (malloc'ed); null when memory runs out.
+void* kvxml_pool_alloc(std::size_t n) noexcept;
+// The size a block of n bytes really gets, so a block reallocated to n bytes can later be
+// cached in the class of n.
+std::size_t kvxml_pool_round(std::size_t n) noexcept;
+// Gives back a block obtained with kvxml_pool_alloc(n) (or malloc(n) rounded the same way).
+void kvxml_pool_free(void* p, std::size_t n) noexcept;
+
+// Called on a thread the first time it caches a block; the platform layer sets it to
+// arrange for kvxml_pool_release_thread_cache at the end of the thread.
+extern void (*kvxml_pool_thread_start)() noexcept;
+// Frees every block cached by the calling thread; later frees on it bypass the cache.
+void kvxml_pool_release_thread_cache() noexcept;
+// Bytes the calling thread holds in its cache.
+std::size_t kvxml_pool_cached_bytes() noexcept;
