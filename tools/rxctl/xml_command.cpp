@@ -1,9 +1,71 @@
-// Placeholder until the xml command lands: keeps rxctl linking.
+// rxctl xml IN [OUT]: loads IN with the system's XML library (load_from_file: UTF-16 with
+// byte-order mark, or 8-bit read as ANSI or as the declared UTF-8).
+//   With OUT: when the document has a root, saves it to OUT with save_to_file (UTF-16LE
+//   with byte-order mark); a failed load saves what the load kept.
+//   Without OUT: writes the serialized document to standard output as UTF-8, without the
+//   leading U+FEFF and otherwise unchanged (CR LF line ends), so the output is stable
+//   text for pipes and comparisons; nothing is written when the document has no root.
+// Exit code: 0 loaded, 1 the load failed (malformed or empty), 2 usage error, IN
+// unreadable, OUT not writable or standard output failing.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "foundation/unique_resource.h"
 #include "tools/rxctl/commands.h"
+#include "tools/rxctl/console_io.h"
+#include "xml/kv_xml.h"
 
-#include <cstdio>
+namespace {
+struct doc_release {
+    void operator()(KV_xml_doc* d) const noexcept { d->release(); }
+};
 
-int run_xml_command(int, wchar_t**) {
-    std::fputs("rxctl: the xml command is not available in this build\n", stderr);
+int fail(const std::string& message) {
+    write_standard_error("rxctl xml: " + message + "\n");
     return 2;
+}
+
+std::string to_utf8(const wchar_t* text) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1) return {};
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
+    out.resize(static_cast<std::size_t>(bytes) - 1);
+    return out;
+}
+}  // namespace
+
+int run_xml_command(int argc, wchar_t** argv) {
+    if (argc < 1 || argc > 2) return fail("usage: rxctl xml IN [OUT]");
+    const wchar_t* in = argv[0];
+    {
+        // The library reports an unopenable file like a malformed one; tell them apart.
+        unique_file probe(CreateFileW(in, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!probe) {
+            return fail("cannot read " + argument_text(in) + " (error " +
+                        std::to_string(GetLastError()) + ")");
+        }
+    }
+    std::unique_ptr<KV_xml_doc, doc_release> doc(create_xml_document());
+    const int loaded = doc->load_from_file(in);
+    const int status = loaded ? 0 : 1;
+    if (!loaded) write_standard_error("rxctl xml: " + argument_text(in) + " did not load\n");
+    if (!doc->get_root()) return status;
+
+    if (argc == 2) {
+        if (!doc->save_to_file(argv[1])) {
+            return fail("cannot write " + argument_text(argv[1]) + " (error " +
+                        std::to_string(GetLastError()) + ")");
+        }
+        return status;
+    }
+    wchar_t* text = doc->to_string();
+    const std::string utf8 = to_utf8(text[0] == 0xFEFF ? text + 1 : text);
+    doc->free_string(text);
+    unsigned long error = 0;
+    if (!write_standard_output(utf8, error)) return fail("cannot write standard output (error " + std::to_string(error) + ")");
+    return status;
 }
