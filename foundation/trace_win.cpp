@@ -4,6 +4,7 @@
 
 #include "foundation/trace_buffer_win.h"
 #include "foundation/trace_module_win.h"
+#include "foundation/trace_switch_win.h"
 #include "foundation/trace_writer_win.h"
 #include "foundation/unique_resource.h"
 
@@ -26,6 +27,10 @@ bool has_colon(const wchar_t* name) noexcept {
         if (*name == L':') return true;
     return false;
 }
+
+// While a fresh decision says off, nothing would reach the file: skip the formatting as
+// well, so that a disabled trace costs one atomic load and a tick count.
+bool tracing_known_off() noexcept { return trace_fresh_decision() == trace_decision::off; }
 
 int process_id() noexcept { return static_cast<int>(GetCurrentProcessId()); }
 int thread_id() noexcept { return static_cast<int>(GetCurrentThreadId()); }
@@ -93,6 +98,7 @@ void module_name_for_format(wchar_t (&out)[2 * MAX_PATH]) noexcept {
 
 namespace trace_detail {
 void scope(const wchar_t* name, int tag) noexcept {
+    if (tracing_known_off()) return;
     last_error_keeper keeper;
     wchar_t prefix[MAX_PATH + 1];
     module_prefix(name, prefix);
@@ -107,6 +113,7 @@ void scope_formatted(const wchar_t* name, int tag, const wchar_t* format, ...) n
         scope(name, tag);
         return;
     }
+    if (tracing_known_off()) return;
     last_error_keeper keeper;
     wchar_t prefix[MAX_PATH + 1];
     module_prefix(name, prefix);
@@ -125,6 +132,7 @@ void scope_formatted(const wchar_t* name, int tag, const wchar_t* format, ...) n
 }
 
 void message(const wchar_t* name, const wchar_t* format, ...) noexcept {
+    if (tracing_known_off()) return;
     last_error_keeper keeper;
     if (!format) format = L"";
     // The caller's format follows the header unchanged, and the caller's arguments are
@@ -153,6 +161,7 @@ void message(const wchar_t* name, const wchar_t* format, ...) noexcept {
 }  // namespace trace_detail
 
 void trace_error(trace_name name, std::uint32_t code) noexcept {
+    if (tracing_known_off()) return;
     last_error_keeper keeper;
     write_error(name.c_str(), code);
 }
