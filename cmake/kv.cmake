@@ -1,3 +1,21 @@
+# kv_discover_tests(TARGET [LOCKS ...]): CTest discovers the GoogleTest cases of TARGET
+# and runs each under Wine, with the locks and the environment every case needs.
+# gtest_discover_tests' PROPERTIES would keep only the first item of a list, so the
+# properties are set from an include file that CTest reads after the discovery's own.
+function(kv_discover_tests target)
+  cmake_parse_arguments(KV "" "" "LOCKS" ${ARGN})
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+  set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}_properties.cmake")
+  set(content "if(${target}_TESTS)\n  set_tests_properties(\${${target}_TESTS} PROPERTIES TIMEOUT 120\n")
+  string(APPEND content "    ENVIRONMENT \"KV_SOURCE_DIR=${PROJECT_SOURCE_DIR};KV_BINARY_DIR=${PROJECT_BINARY_DIR}\"")
+  if(KV_LOCKS)
+    string(APPEND content "\n    RESOURCE_LOCK \"${KV_LOCKS}\"")
+  endif()
+  string(APPEND content ")\nendif()\n")
+  file(WRITE ${script} "${content}")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
+endfunction()
+
 # kv_library(NAME [DEPS ...]): a static library of every .cpp in the calling folder
 # (tests excluded), and, when <folder>/tests holds *_test.cpp files, one GoogleTest
 # executable NAME_tests of them whose cases CTest discovers and runs under Wine.
@@ -14,12 +32,7 @@ function(kv_library name)
     file(GLOB test_helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_support.cpp)
     add_executable(${name}_tests ${tests} ${test_helpers})
     target_link_libraries(${name}_tests PRIVATE ${name} ${KV_TEST_DEPS} GTest::gtest_main)
-    set(properties TIMEOUT 120 ENVIRONMENT "KV_SOURCE_DIR=${PROJECT_SOURCE_DIR};KV_BINARY_DIR=${PROJECT_BINARY_DIR}")
-    if(KV_LOCKS)
-      list(APPEND properties RESOURCE_LOCK "${KV_LOCKS}")
-    endif()
-    gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-      PROPERTIES ${properties})
+    kv_discover_tests(${name}_tests LOCKS ${KV_LOCKS})
   endif()
 endfunction()
 
