@@ -70,6 +70,12 @@ KV_event::KV_event(const wchar_t* name, bool global, bool manual_reset) {
 
 KV_event::~KV_event() = default;
 
+void* KV_event::destroy(unsigned int flags) {
+    this->~KV_event();
+    if (flags & 1u) ::operator delete(this);
+    return this;
+}
+
 bool KV_event::set_event() {
     HANDLE h = event_handle();
     return h && SetEvent(h);

@@ -33,7 +33,7 @@ HANDLE acquire_named_mutex(const wchar_t* name, bool global, bool take_ownership
 // component through the table, so their order is fixed: destructor, set_event,
 // reset_event, wait, event_handle, object_name. Construction never reports failure:
 // a failed creation leaves a null handle, and the operations then return false / null.
-class KV_event : public KV_types {
+class KV_event final : public KV_types {
 public:
     // Creates the event "Global\"/"Local\" + name (unnamed for a null name), manual or
     // automatic reset, not signalled; an existing event of that name is opened instead.
@@ -41,7 +41,14 @@ public:
     KV_event(const KV_event&) = delete;
     KV_event& operator=(const KV_event&) = delete;
     // Closes the handle and releases the name.
-    virtual ~KV_event();
+    ~KV_event();
+
+    // Table entry 0. The outside component that receives KV_event pointers is built with
+    // the platform's own compiler, whose tables hold one destructor entry (a deleting
+    // destructor taking flags) where this compiler would put two. Declaring that entry
+    // ourselves, with a non-virtual destructor, gives the table the component expects:
+    // set_event at entry 1 ... object_name at entry 5. Bit 0 of `flags` frees the memory.
+    virtual void* destroy(unsigned int flags);
 
     virtual bool set_event();
     virtual bool reset_event();

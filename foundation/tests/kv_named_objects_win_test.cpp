@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -152,8 +153,8 @@ TEST(KvEvent, HandleIsInheritable) {
     EXPECT_TRUE(flags & HANDLE_FLAG_INHERIT);
 }
 
-// The outside component calls through the table: destructor (two entries with this
-// compiler's ABI), set_event, reset_event, wait, event_handle, object_name.
+// The outside component calls through the table: its deleting destructor, set_event,
+// reset_event, wait, event_handle, object_name, one entry each.
 template <typename Member>
 std::uintptr_t table_offset(Member member) {
     std::uintptr_t representation[2];
@@ -164,23 +165,23 @@ std::uintptr_t table_offset(Member member) {
 
 TEST(KvEvent, VirtualOperationsKeepTheirTableOrder) {
     constexpr std::uintptr_t slot = sizeof(void*);
-    EXPECT_EQ(table_offset(&KV_event::set_event), 2 * slot);
-    EXPECT_EQ(table_offset(&KV_event::reset_event), 3 * slot);
-    EXPECT_EQ(table_offset(&KV_event::wait), 4 * slot);
-    EXPECT_EQ(table_offset(&KV_event::event_handle), 5 * slot);
-    EXPECT_EQ(table_offset(&KV_event::object_name), 6 * slot);
+    EXPECT_EQ(table_offset(&KV_event::set_event), 1 * slot);
+    EXPECT_EQ(table_offset(&KV_event::reset_event), 2 * slot);
+    EXPECT_EQ(table_offset(&KV_event::wait), 3 * slot);
+    EXPECT_EQ(table_offset(&KV_event::event_handle), 4 * slot);
+    EXPECT_EQ(table_offset(&KV_event::object_name), 5 * slot);
 
     // Called through raw table entries, as a caller built elsewhere does.
     const std::wstring name = unique_name(L"table");
     KV_event event(name.c_str(), true, true);
     void* const* table = *reinterpret_cast<void* const* const*>(&event);
     auto call_bool = [&](int index) { return reinterpret_cast<bool (*)(KV_event*)>(table[index])(&event); };
-    EXPECT_TRUE(call_bool(2));  // set_event
-    EXPECT_TRUE(reinterpret_cast<bool (*)(KV_event*, std::uint32_t)>(table[4])(&event, 0));
-    EXPECT_TRUE(call_bool(3));  // reset_event
-    EXPECT_FALSE(reinterpret_cast<bool (*)(KV_event*, std::uint32_t)>(table[4])(&event, 0));
-    EXPECT_EQ(reinterpret_cast<HANDLE (*)(KV_event*)>(table[5])(&event), event.event_handle());
-    EXPECT_EQ(reinterpret_cast<const wchar_t* (*)(KV_event*)>(table[6])(&event), event.object_name());
+    EXPECT_TRUE(call_bool(1));  // set_event
+    EXPECT_TRUE(reinterpret_cast<bool (*)(KV_event*, std::uint32_t)>(table[3])(&event, 0));
+    EXPECT_TRUE(call_bool(2));  // reset_event
+    EXPECT_FALSE(reinterpret_cast<bool (*)(KV_event*, std::uint32_t)>(table[3])(&event, 0));
+    EXPECT_EQ(reinterpret_cast<HANDLE (*)(KV_event*)>(table[4])(&event), event.event_handle());
+    EXPECT_EQ(reinterpret_cast<const wchar_t* (*)(KV_event*)>(table[5])(&event), event.object_name());
     // The layout behind the table: the handle, then the name.
     struct layout { void* table; HANDLE handle; const wchar_t* name; };
     static_assert(sizeof(KV_event) == sizeof(layout));
@@ -188,6 +189,24 @@ TEST(KvEvent, VirtualOperationsKeepTheirTableOrder) {
     std::memcpy(&seen, &event, sizeof seen);
     EXPECT_EQ(seen.handle, event.event_handle());
     EXPECT_EQ(seen.name, event.object_name());
+}
+
+// Entry 0 destroys as the platform compiler's deleting destructor does: flags 1 frees the
+// object, flags 0 only ends its life (the handle is closed either way).
+TEST(KvEvent, TableEntryZeroDestroys) {
+    auto* event = new KV_event(nullptr, false, true);
+    HANDLE handle = event->event_handle();
+    void* const* table = *reinterpret_cast<void* const* const*>(event);
+    auto destroy = reinterpret_cast<void* (*)(KV_event*, unsigned int)>(table[0]);
+    EXPECT_EQ(destroy(event, 1), static_cast<void*>(event));
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(handle, &flags));
+
+    alignas(KV_event) unsigned char storage[sizeof(KV_event)];
+    auto* placed = new (storage) KV_event(nullptr, false, true);
+    handle = placed->event_handle();
+    EXPECT_EQ(placed->destroy(0), static_cast<void*>(storage));
+    EXPECT_FALSE(GetHandleInformation(handle, &flags));
 }
 
 TEST(KvEvent, SignalledFromAnotherProcess) {
