@@ -26,20 +26,37 @@ std::uint32_t units_to_terminator(const Unit* text) noexcept {
     return n;
 }
 
-std::uint64_t utf8_length(const char* text, std::uint32_t count) noexcept {
-    std::uint64_t length = count;
-    for (std::uint32_t i = 0; i < count; ++i)
-        length += static_cast<std::uint8_t>(text[i]) >> 7;
+// The code unit as a number: 8-bit texts are ISO 8859-1, so their bytes are unsigned.
+inline std::uint32_t unit_value(char unit) noexcept { return static_cast<std::uint8_t>(unit); }
+inline std::uint32_t unit_value(char16_t unit) noexcept { return unit; }
+
+// UTF-8 bytes of one unit below 0x10000; surrogate halves are written one by one.
+inline std::uint32_t utf8_unit_length(std::uint32_t u) noexcept {
+    return u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+}
+
+template <typename Unit>
+std::uint64_t utf8_length(const Unit* text, std::uint32_t count) noexcept {
+    std::uint64_t length = 0;
+    for (std::uint32_t i = 0; i < count; ++i) length += utf8_unit_length(unit_value(text[i]));
     return length;
 }
 
-std::uint64_t utf8_length(const char16_t* text, std::uint32_t count) noexcept {
-    std::uint64_t length = 0;
+template <typename Unit>
+void put_utf8(std::uint8_t* out, const Unit* text, std::uint32_t count) noexcept {
     for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint32_t u = text[i];
-        length += u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+        const std::uint32_t u = unit_value(text[i]);
+        if (u < 0x80) {
+            *out++ = static_cast<std::uint8_t>(u);
+        } else if (u < 0x800) {
+            *out++ = static_cast<std::uint8_t>(0xC0 | (u >> 6));
+            *out++ = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
+        } else {
+            *out++ = static_cast<std::uint8_t>(0xE0 | (u >> 12));
+            *out++ = static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F));
+            *out++ = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
+        }
     }
-    return length;
 }
 }  // namespace
 
@@ -111,54 +128,30 @@ void ProtocolBuffersWriter::writeBytesField(std::uint32_t field, const std::uint
     position_ = end;
 }
 
+std::uint8_t* ProtocolBuffersWriter::beginTextField(std::uint32_t field,
+                                                   std::uint64_t utf8_length) noexcept {
+    writeTag(field, protocol_buffers::wire_length_delimited);
+    writeVarint(utf8_length > size_limit ? size_limit : static_cast<std::uint32_t>(utf8_length));
+    const std::uint32_t end = saturated_end(position_, utf8_length);
+    growTo(end);
+    if (failed()) return nullptr;
+    std::uint8_t* out = data_ + position_;
+    position_ = end;
+    return out;
+}
+
 void ProtocolBuffersWriter::writeStringField(std::uint32_t field, const char* text,
                                              std::int32_t count) noexcept {
     const std::uint32_t units =
         count < 0 ? units_to_terminator(text) : static_cast<std::uint32_t>(count);
-    const std::uint64_t length = utf8_length(text, units);
-    writeTag(field, protocol_buffers::wire_length_delimited);
-    writeVarint(length > size_limit ? size_limit : static_cast<std::uint32_t>(length));
-    const std::uint32_t end = saturated_end(position_, length);
-    growTo(end);
-    if (failed()) return;
-    std::uint8_t* out = data_ + position_;
-    position_ = end;
-    for (std::uint32_t i = 0; i < units; ++i) {
-        const std::uint8_t b = static_cast<std::uint8_t>(text[i]);
-        if (b < 0x80) {
-            *out++ = b;
-        } else {
-            *out++ = static_cast<std::uint8_t>(0xC0 | (b >> 6));
-            *out++ = static_cast<std::uint8_t>(0x80 | (b & 0x3F));
-        }
-    }
+    if (std::uint8_t* out = beginTextField(field, utf8_length(text, units))) put_utf8(out, text, units);
 }
 
 void ProtocolBuffersWriter::writeWideStringField(std::uint32_t field, const char16_t* text,
                                                  std::int32_t count) noexcept {
     const std::uint32_t units =
         count < 0 ? units_to_terminator(text) : static_cast<std::uint32_t>(count);
-    const std::uint64_t length = utf8_length(text, units);
-    writeTag(field, protocol_buffers::wire_length_delimited);
-    writeVarint(length > size_limit ? size_limit : static_cast<std::uint32_t>(length));
-    const std::uint32_t end = saturated_end(position_, length);
-    growTo(end);
-    if (failed()) return;
-    std::uint8_t* out = data_ + position_;
-    position_ = end;
-    for (std::uint32_t i = 0; i < units; ++i) {
-        const std::uint32_t u = text[i];
-        if (u < 0x80) {
-            *out++ = static_cast<std::uint8_t>(u);
-        } else if (u < 0x800) {
-            *out++ = static_cast<std::uint8_t>(0xC0 | (u >> 6));
-            *out++ = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
-        } else {
-            *out++ = static_cast<std::uint8_t>(0xE0 | (u >> 12));
-            *out++ = static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F));
-            *out++ = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
-        }
-    }
+    if (std::uint8_t* out = beginTextField(field, utf8_length(text, units))) put_utf8(out, text, units);
 }
 
 void ProtocolBuffersWriter::wipe(std::uint32_t count) noexcept {

@@ -73,6 +73,9 @@ private:
     void writeTag(std::uint32_t field, std::uint32_t wire_type) noexcept;
     // Reserves up to end when size is below it.
     void growTo(std::uint32_t end) noexcept;
+    // Writes the tag and the UTF-8 length of a text field and makes room for its bytes;
+    // returns where they go, or null when the writer has failed.
+    std::uint8_t* beginTextField(std::uint32_t field, std::uint64_t utf8_length) noexcept;
 
     std::uint8_t* data_ = nullptr;
     std::uint32_t position_ = 0;
