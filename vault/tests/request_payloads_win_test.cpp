@@ -39,12 +39,7 @@ TEST(RequestPayloadsPeer, RecordsEveryOperationsPayload) {
     test_key plain;
     for (int i = 0; i < 32; ++i) plain.key_data.push_back(static_cast<std::uint8_t>(0xC0 + i));
     test_key texts;
-    texts.kind = 200;
-    texts.flag = false;
-    texts.key_data = {0x00, 0xFF};
-    texts.key_text = u"\x20AC";
-    texts.text1 = u"d1";
-    texts.text2 = u"\xD83D\xDE00";
+    fill_with_every_field(texts);
 
     VX_vault_driver_com channel;
     const struct { const wchar_t* name; HRESULT (*run)(VX_vault_driver_com&, const GUID&, test_key&, test_key&); } rows[] = {

@@ -54,3 +54,14 @@ struct test_key final : lkey_source, lkey_descriptor {
 // The id above in its 16-byte wire form.
 inline const std::vector<std::uint8_t> test_key_id_bytes = {
     0x07, 0x56, 0x34, 0x12, 0xAB, 0x89, 0xEF, 0xCD, 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+
+// A key whose record uses every optional field: a two-byte kind varint, all three texts
+// (a BMP character and a surrogate pair among them) and a clear flag.
+inline void fill_with_every_field(test_key& key) {
+    key.kind = 200;
+    key.flag = false;
+    key.key_data = {0x00, 0xFF};
+    key.key_text = u"\x20AC";
+    key.text1 = u"d1";
+    key.text2 = u"\xD83D\xDE00";
+}

@@ -84,12 +84,7 @@ TEST_F(VaultChannelTest, RequestFramesOfEveryOperation) {
     test_key plain;
     plain.key_data = key32();
     test_key texts;
-    texts.kind = 200;
-    texts.flag = false;
-    texts.key_data = {0x00, 0xFF};
-    texts.key_text = u"\x20AC";
-    texts.text1 = u"d1";
-    texts.text2 = u"\xD83D\xDE00";
+    fill_with_every_field(texts);
     const struct { const char* name; HRESULT (*run)(VX_vault_driver_com&, test_key&, test_key&); bytes payload; } rows[] = {
         {"send_operation_5", [](VX_vault_driver_com& c, test_key&, test_key&) { return c.send_operation_5(); }, hex("08 05")},
         {"unload_user_bkeys(null)", [](VX_vault_driver_com& c, test_key&, test_key&) { return c.unload_user_bkeys(nullptr); }, hex("08 09")},
