@@ -58,6 +58,14 @@ struct bstr {
     static type invalid() noexcept { return nullptr; }
     static void close(type s) noexcept { ::SysFreeString(s); }
 };
+struct wiped_bstr {  // a string that held a call's text: overwritten with zeros, then freed
+    using type = BSTR;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type s) noexcept {
+        ::SecureZeroMemory(s, ::SysStringByteLen(s));
+        ::SysFreeString(s);
+    }
+};
 struct hlocal {
     using type = HLOCAL;
     static type invalid() noexcept { return nullptr; }
@@ -74,6 +82,7 @@ using unique_handle = unique_resource<unique_resource_traits::handle>;
 using unique_file = unique_resource<unique_resource_traits::file>;
 using unique_hkey = unique_resource<unique_resource_traits::hkey>;
 using unique_bstr = unique_resource<unique_resource_traits::bstr>;
+using unique_wiped_bstr = unique_resource<unique_resource_traits::wiped_bstr>;
 using unique_hlocal = unique_resource<unique_resource_traits::hlocal>;
 using unique_owned_mutex = unique_resource<unique_resource_traits::owned_mutex>;
 
@@ -94,6 +103,8 @@ public:
     I** put() noexcept { reset(); return &p_; }
     void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
     void reset() noexcept { if (p_) std::exchange(p_, nullptr)->Release(); }
+    // Hands the reference to the caller.
+    I* detach() noexcept { return std::exchange(p_, nullptr); }
 private:
     I* p_ = nullptr;
 };

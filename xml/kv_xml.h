@@ -13,6 +13,8 @@
 // are at level 1). Trees built through the interface have no depth limit: releasing,
 // copying, serializing, comparing and searching them do not recurse.
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 #include "xml/xml_buffer.h"
 #include "xml/xml_char.h"
@@ -80,3 +82,14 @@ public:
 
 // A new, empty document (no root); the caller ends it with release().
 KV_xml_doc* create_xml_document();
+
+// Owners for clients: a document ended with release(), and a string from to_string or
+// get_inner_text given back with free().
+struct KV_xml_doc_release {
+    void operator()(KV_xml_doc* document) const noexcept { document->release(); }
+};
+using kv_xml_document = std::unique_ptr<KV_xml_doc, KV_xml_doc_release>;
+struct KV_xml_string_free {
+    void operator()(xml_char* text) const noexcept { std::free(text); }
+};
+using kv_xml_string = std::unique_ptr<xml_char, KV_xml_string_free>;

@@ -1,0 +1,38 @@
+#include "dispatcher/manager_component_win.h"
+
+#include "foundation/unique_resource.h"
+
+namespace {
+// Only the main thread touches these (see the header).
+com_ptr<RX_manager_i> manager;
+HRESULT unavailable = E_FAIL;  // why calls cannot be forwarded; S_OK once it runs
+}  // namespace
+
+HRESULT create_manager() noexcept {
+    manager.reset();
+    const HRESULT result = ::CoCreateInstance(CLSID_RX_manager_component, nullptr,
+                                              CLSCTX_INPROC_SERVER, IID_RX_manager_i,
+                                              manager.put_void());
+    if (FAILED(result)) manager.reset();
+    unavailable = FAILED(result) ? result : E_FAIL;
+    return result;
+}
+
+HRESULT start_manager(KV_event* stop_event, KV_event* done_event) noexcept {
+    if (!manager) return E_POINTER;
+    const HRESULT result = manager->start_manager(1, stop_event, done_event);
+    unavailable = FAILED(result) ? result : S_OK;
+    return result;
+}
+
+bool manager_created() noexcept { return static_cast<bool>(manager); }
+
+HRESULT forward_call(const wchar_t* name, const wchar_t* envelope, BSTR* result) noexcept {
+    if (!manager || FAILED(unavailable)) return unavailable;
+    return manager->forward_call(name, envelope, result);
+}
+
+void release_manager() noexcept {
+    manager.reset();
+    unavailable = E_FAIL;
+}
