@@ -4,7 +4,7 @@
 
 #include "dispatcher/dispatcher_state_win.h"
 #include "dispatcher/manager_component_win.h"
-#include "dispatcher/tests/dispatcher_test_support.h"
+#include "dispatcher/tests/dispatcher_support_win.h"
 #include "foundation/tests/trace_capture_win.h"
 
 #include <algorithm>

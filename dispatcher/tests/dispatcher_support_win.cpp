@@ -1,4 +1,4 @@
-#include "dispatcher/tests/dispatcher_test_support.h"
+#include "dispatcher/tests/dispatcher_support_win.h"
 
 #include "dispatcher/class_factory_win.h"
 #include "dispatcher/dispatcher_state_win.h"
