@@ -1,6 +1,7 @@
 // The core command "core_has_agent_GUID_changed": tells a client whether the identity of
 // the machine's management agent changed since anybody last asked, and records it.
 #include "dispatcher/core_operations_win.h"
+#include "dispatcher/core_registry_seam_win.h"
 #include "dispatcher/rx_core_service_disp_win.h"
 
 #include "foundation/trace.h"
@@ -23,6 +24,8 @@ constexpr wchar_t product_key[] = L"SOFTWARE\\Quillon\\Vessaro";
 constexpr wchar_t recorded_value[] = L"CurrentAgentGUID";
 constexpr DWORD guid_buffer_bytes = 2048;
 
+core_registry_calls registry{&::RegQueryValueExW, &::RegSetValueExW};
+
 // The agent's GUID from the native key, or from the 32-bit one when the native value is
 // missing or empty; empty when neither has one.
 std::wstring read_agent_guid() {
@@ -43,11 +46,18 @@ std::wstring read_agent_guid() {
 
 LSTATUS write_recorded_guid(HKEY key, const std::wstring& guid) {
     const DWORD bytes = static_cast<DWORD>((guid.size() + 1) * sizeof(wchar_t));
-    return ::RegSetValueExW(key, recorded_value, 0, REG_EXPAND_SZ,
+    return registry.set_value(key, recorded_value, 0, REG_EXPAND_SZ,
                             reinterpret_cast<const BYTE*>(guid.c_str()), bytes);
 }
 
 }  // namespace
+
+core_registry_calls set_core_registry_calls(core_registry_calls calls) noexcept {
+    const core_registry_calls previous = registry;
+    registry.query_value = calls.query_value ? calls.query_value : &::RegQueryValueExW;
+    registry.set_value = calls.set_value ? calls.set_value : &::RegSetValueExW;
+    return previous;
+}
 
 BSTR make_value_result(bool value) {
     const kv_xml_document document(create_xml_document());
@@ -84,7 +94,7 @@ HRESULT RX_core_service_disp::core_perform_operation(const wchar_t* name, const 
     std::wstring recorded;
     DWORD type = 0;
     DWORD size = 0;
-    if (::RegQueryValueExW(key.get(), recorded_value, nullptr, &type, nullptr, &size) !=
+    if (registry.query_value(key.get(), recorded_value, nullptr, &type, nullptr, &size) !=
         ERROR_SUCCESS) {
         status = write_recorded_guid(key.get(), current);
         if (status != ERROR_SUCCESS) {
@@ -99,7 +109,7 @@ HRESULT RX_core_service_disp::core_perform_operation(const wchar_t* name, const 
         const std::size_t units = static_cast<std::size_t>(size) + 2;
         auto buffer = std::make_unique<wchar_t[]>(units);
         DWORD read_size = size;
-        status = ::RegQueryValueExW(key.get(), recorded_value, nullptr, &type,
+        status = registry.query_value(key.get(), recorded_value, nullptr, &type,
                                     reinterpret_cast<BYTE*>(buffer.get()), &read_size);
         if (status != ERROR_SUCCESS) {
             trace_message(scope, L"Failed to read registry value HKLM\\%s\\CurrentAgentGUID %08X.\n",
