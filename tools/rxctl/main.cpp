@@ -46,6 +46,14 @@ constexpr char usage_text[] =
     "      Each vault command runs one operation of the vault driver and prints its\n"
     "      result as 8 upper-case hexadecimal digits and a line feed; exit 0 when the\n"
     "      result is not negative, 1 when it is negative.\n"
+    "  watch USER NOTIFICATION... [--count N] [--timeout MS]\n"
+    "      Wait for the named notifications of USER (an account name such as SYSTEM\n"
+    "      or DOMAIN\\user) as the service signals them: user_logon, user_logoff,\n"
+    "      screen_lock, screen_unlock, screen_saver_activated,\n"
+    "      screen_saver_deactivated, system_shutdown. Prints one line per signal:\n"
+    "      local time, user, SID, notification. Runs until interrupted; with --count\n"
+    "      it ends after N signals (exit 0), with --timeout it ends with exit 1 when\n"
+    "      no signal came within MS milliseconds.\n"
     "  --help\n"
     "      Show this text.\n"
     "\n"
@@ -74,6 +82,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argument_is(command, "unscramble")) return run_scramble_command(rest_count, rest, false);
     if (argument_is(command, "xml")) return run_xml_command(rest_count, rest);
     if (argument_is(command, "vault")) return run_vault_command(rest_count, rest);
+    if (argument_is(command, "watch")) return run_watch_command(rest_count, rest);
     write_standard_error("rxctl: unknown command '" + argument_text(command) +
                          "'; run 'rxctl --help' for the list of commands\n");
     return 2;

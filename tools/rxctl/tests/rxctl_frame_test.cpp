@@ -11,6 +11,7 @@ TEST(RxctlFrame, HelpDescribesEveryCommand) {
     for (const char* word : {"scramble [--hex]", "unscramble [--hex]", "xml IN [OUT]", "--hex",
                              "vault unload-user-bkeys [SID]", "vault remove-sso-data [SID]",
                              "vault unload-lkey {GUID}", "vault send-op5", "vault load-lkey",
+                             "watch USER NOTIFICATION... [--count N] [--timeout MS]",
                              "Exit codes: 0 success, 1 operation failed, 2 usage or I/O error."}) {
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     }
