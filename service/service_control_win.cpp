@@ -1,0 +1,111 @@
+// The module as a Windows service: the service entry the control manager starts, the
+// control handler, the status reports and the event-log writer.
+#include "service/service_module_win.h"
+
+#include "foundation/trace.h"
+
+#include <cwchar>
+#include <string>
+
+namespace {
+std::mutex status_lock;  // the entry's thread and the handler's report the one status
+}
+
+void WINAPI CRxCoreServiceModule::service_main(DWORD argc, LPWSTR* argv) {
+    if (CRxCoreServiceModule* module = service_module()) module->run_service(argc, argv);
+}
+
+void WINAPI CRxCoreServiceModule::control_handler(DWORD control) {
+    if (CRxCoreServiceModule* module = service_module()) module->handle_control(control);
+}
+
+void CRxCoreServiceModule::run_service(DWORD, LPWSTR*) {
+    state_.store(SERVICE_START_PENDING);
+    service_thread_id_ = ::GetCurrentThreadId();
+    status_handle_ = ::RegisterServiceCtrlHandlerW(service_name_, &CRxCoreServiceModule::control_handler);
+    if (status_handle_ == nullptr) {
+        log_event(L"Handler not installed");
+        return;
+    }
+    status_.dwWin32ExitCode = 0;
+    status_.dwCheckPoint = 0;
+    status_.dwWaitHint = 0;
+    report_status(SERVICE_START_PENDING);
+
+    const HRESULT initialized = ::CoInitialize(nullptr);
+    const bool tolerated = initialized == RPC_E_CHANGED_MODE && ::GetModuleHandleW(L"Mscoree.dll") != nullptr;
+    if (FAILED(initialized) && !tolerated) return;
+    delay_shutdown_ = false;
+    status_.dwWin32ExitCode = static_cast<DWORD>(run());
+    if (SUCCEEDED(initialized)) ::CoUninitialize();
+    report_status(SERVICE_STOPPED);
+    log_event(L"Service stopped");
+}
+
+void CRxCoreServiceModule::handle_control(DWORD control) {
+    switch (control) {
+        case SERVICE_CONTROL_STOP:
+            stop_requested();
+            break;
+        case SERVICE_CONTROL_PAUSE:
+        case SERVICE_CONTROL_CONTINUE:
+        case SERVICE_CONTROL_INTERROGATE:
+            break;
+        case SERVICE_CONTROL_SHUTDOWN:
+            OnShutdown();
+            break;
+        default:
+            log_event(L"Bad service request");
+    }
+}
+
+void CRxCoreServiceModule::OnShutdown() {
+    trace_scope(L"CRxCoreServiceModule::OnShutdown");
+    notify(L"SYSTEM", L"system_shutdown");
+    stop_requested();
+}
+
+void CRxCoreServiceModule::stop_requested() {
+    state_.exchange(SERVICE_STOP_PENDING);
+    report_status(SERVICE_STOP_PENDING);
+    ::PostThreadMessageW(service_thread_id_, WM_QUIT, 0, 0);
+}
+
+void CRxCoreServiceModule::report_status(DWORD state) {
+    const std::lock_guard<std::mutex> guard(status_lock);
+    state_.store(state);
+    status_.dwCurrentState = state;
+    if (status_handle_ != nullptr) ::SetServiceStatus(status_handle_, &status_);
+}
+
+bool CRxCoreServiceModule::enter_running() {
+    DWORD expected = SERVICE_START_PENDING;
+    if (!state_.compare_exchange_strong(expected, SERVICE_RUNNING)) return false;
+    log_event(L"Service started/resumed");
+    report_status(SERVICE_RUNNING);
+    return true;
+}
+
+// Writes an information entry (event id 0, whose message "%1.\r\n" the executable
+// carries) with the text as its one insertion string; outside the service also to
+// standard output. Every entry goes to the trace file too, where support finds it.
+void CRxCoreServiceModule::log_event(const wchar_t* text) {
+    wchar_t message[256] = {};
+    std::wcsncpy(message, text, 255);
+    trace_message(L"CRxCoreServiceModule::LogEvent", L"%s\n", message);
+    if (!service_mode_) {
+        const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        char utf8[1024];
+        const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, message, -1, utf8, sizeof utf8 - 1, nullptr, nullptr);
+        if (out != nullptr && out != INVALID_HANDLE_VALUE && bytes > 0) {
+            utf8[bytes - 1] = '\n';
+            DWORD written = 0;
+            ::WriteFile(out, utf8, static_cast<DWORD>(bytes), &written, nullptr);
+        }
+    }
+    const HANDLE source = ::RegisterEventSourceW(nullptr, service_name_);
+    if (source == nullptr) return;
+    const wchar_t* strings[] = {message};
+    ::ReportEventW(source, EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
+    ::DeregisterEventSource(source);
+}

@@ -1,0 +1,135 @@
+// The module's life: construction, the choice between service and local server, the run
+// sequence on the main thread, and the local server's end after its last client.
+#include "service/service_module_win.h"
+
+#include "dispatcher/class_factory_win.h"
+#include "dispatcher/rx_core_service.h"
+#include "dispatcher/server_lock_win.h"
+#include "service/local_service_value_win.h"
+#include "service/service_identity_win.h"
+
+#include <algorithm>
+#include <iterator>
+#include <new>
+
+namespace {
+CRxCoreServiceModule* the_module = nullptr;
+
+// COM on the calling thread as a single-threaded apartment. A thread that already has
+// another apartment is tolerated only when the managed runtime put it there.
+HRESULT initialize_com(bool& initialized) {
+    const HRESULT result = ::CoInitialize(nullptr);
+    initialized = SUCCEEDED(result);
+    if (result == RPC_E_CHANGED_MODE && ::GetModuleHandleW(L"Mscoree.dll") != nullptr) return S_OK;
+    return result;
+}
+}  // namespace
+
+CRxCoreServiceModule* service_module() noexcept { return the_module; }
+
+CRxCoreServiceModule::CRxCoreServiceModule()
+    : stop_event_(nullptr, false, true), done_event_(nullptr, false, true) {
+    const service_identity::service_name name = load_service_name();
+    std::copy(std::begin(name.text), std::end(name.text), service_name_);
+    status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status_.dwCurrentState = SERVICE_STOPPED;
+    status_.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+    the_module = this;
+}
+
+CRxCoreServiceModule::~CRxCoreServiceModule() {
+    set_server_unlock_handler(nullptr);
+    the_module = nullptr;
+}
+
+LONG CRxCoreServiceModule::lock() noexcept { return server_lock(); }
+LONG CRxCoreServiceModule::unlock() noexcept { return server_unlock(); }
+LONG CRxCoreServiceModule::lock_count() noexcept { return server_lock_count(); }
+
+HRESULT CRxCoreServiceModule::notify(const wchar_t* user, const wchar_t* notification) {
+    // Its callers run on the window thread and the control handler: nothing may escape.
+    try {
+        return ::notify(notifications_, L"CRxCoreServiceModule::notify", user, notification);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+void CRxCoreServiceModule::notify_from_session_window(const wchar_t* user, const wchar_t* notification) {
+    if (CRxCoreServiceModule* module = the_module) module->notify(user, notification);
+}
+
+int CRxCoreServiceModule::start() {
+    bool as_service = false;
+    const LSTATUS status = read_local_service(as_service);
+    if (status != ERROR_SUCCESS) return static_cast<int>(status);
+    service_mode_ = as_service;
+    if (!service_mode_) return run_local_server();
+
+    SERVICE_TABLE_ENTRYW table[] = {{service_name_, &CRxCoreServiceModule::service_main},
+                                    {nullptr, nullptr}};
+    if (!::StartServiceCtrlDispatcherW(table)) return static_cast<int>(::GetLastError());
+    return static_cast<int>(status_.dwWin32ExitCode);
+}
+
+int CRxCoreServiceModule::run_local_server() {
+    bool initialized = false;
+    HRESULT result = initialize_com(initialized);
+    if (FAILED(result)) return result;
+    first_thread_id_ = ::GetCurrentThreadId();
+    result = run();
+    if (initialized) ::CoUninitialize();
+    return result;
+}
+
+HRESULT CRxCoreServiceModule::run() {
+    const HRESULT prepared = PreMessageLoop(SW_HIDE);
+    if (FAILED(prepared)) return prepared;
+    if (prepared == S_OK) {
+        MSG message;
+        while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    return PostMessageLoop();
+}
+
+HRESULT CRxCoreServiceModule::register_class_object() {
+    return ::CoRegisterClassObject(CLSID_RX_core_service_disp, rx_core_service_disp_class_object(),
+                                   CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED,
+                                   &class_cookie_);
+}
+
+void CRxCoreServiceModule::on_server_unlock(LONG count) noexcept {
+    CRxCoreServiceModule* module = the_module;
+    if (count == 0 && module != nullptr && !module->service_mode_ && module->delay_shutdown_ &&
+        module->shutdown_event_)
+        ::SetEvent(module->shutdown_event_.get());
+}
+
+void CRxCoreServiceModule::start_shutdown_monitor() {
+    shutdown_event_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!shutdown_event_) return;
+    set_server_unlock_handler(&CRxCoreServiceModule::on_server_unlock);
+    monitor_thread_.reset(::CreateThread(nullptr, 0, &CRxCoreServiceModule::shutdown_monitor, this, 0, nullptr));
+}
+
+// Waits for the last client to leave, stops taking new ones unless one came meanwhile, and
+// ends the message loop of the process's first thread.
+DWORD WINAPI CRxCoreServiceModule::shutdown_monitor(void* parameter) {
+    auto* module = static_cast<CRxCoreServiceModule*>(parameter);
+    for (;;) {
+        ::WaitForSingleObject(module->shutdown_event_.get(), INFINITE);
+        ::CoSuspendClassObjects();
+        if (server_lock_count() == 0) break;
+        ::CoResumeClassObjects();
+    }
+    ::PostThreadMessageW(module->first_thread_id_, WM_QUIT, 0, 0);
+    return 0;
+}
+
+int run_service_module() {
+    CRxCoreServiceModule module;
+    return module.start();
+}

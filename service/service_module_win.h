@@ -1,0 +1,98 @@
+#pragma once
+// CRxCoreServiceModule: the process. It decides between running as the Windows service and
+// as a plain COM local server, talks to the service control manager, registers the class
+// object of RX_core_service_disp, starts and stops every other part in a fixed order and
+// runs the main thread's message loop, on which every COM call and logon event arrives.
+#include <windows.h>
+#include <eventsys.h>
+#include <objidl.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "dispatcher/notifications_win.h"
+#include "foundation/kv_named_objects_win.h"
+#include "foundation/unique_resource.h"
+#include "service/session_change_window_win.h"
+
+class CRxCoreServiceModule {
+public:
+    // Loads the service name (string resource 100) and makes the stop and done events.
+    CRxCoreServiceModule();
+    CRxCoreServiceModule(const CRxCoreServiceModule&) = delete;
+    CRxCoreServiceModule& operator=(const CRxCoreServiceModule&) = delete;
+    virtual ~CRxCoreServiceModule();
+
+    // The server's lock count (the same count that live objects hold): unlock only counts
+    // down in service mode; in local-server mode the last release starts the shutdown.
+    virtual LONG lock() noexcept;
+    virtual LONG unlock() noexcept;
+    virtual LONG lock_count() noexcept;
+    // Prepares the message loop; S_OK runs it, a failure skips loop and wind-up.
+    virtual HRESULT PreMessageLoop(int show);
+    // Winds the subsystems down in the reverse order; returns the class revocation's result.
+    HRESULT PostMessageLoop();
+    // The shutdown control: "system_shutdown" for "SYSTEM", then as a stop.
+    void OnShutdown();
+
+    // Runs the program without a registration verb: reads the AppID, then runs as the
+    // service (until it stops) or as a local server (until its last client leaves).
+    // Returns the process exit code.
+    int start();
+
+    // The module's notify: signals the user's notification. Reached from the session-change
+    // window's thread and from the control handler at once, hence its own locked map.
+    HRESULT notify(const wchar_t* user, const wchar_t* notification);
+
+    const wchar_t* service_name() const noexcept { return service_name_; }
+    bool is_service() const noexcept { return service_mode_; }
+
+    // Service entry and control handler as the control manager calls them.
+    static void WINAPI service_main(DWORD argc, LPWSTR* argv);
+    static void WINAPI control_handler(DWORD control);
+
+private:
+    HRESULT run();
+    int run_local_server();
+    void run_service(DWORD argc, LPWSTR* argv);
+    void handle_control(DWORD control);
+    void stop_requested();
+    void report_status(DWORD state);
+    // START_PENDING -> RUNNING once, with its event entry and report.
+    bool enter_running();
+    void log_event(const wchar_t* text);
+
+    HRESULT register_class_object();
+    void start_shutdown_monitor();
+    static DWORD WINAPI shutdown_monitor(void* module);
+    static void on_server_unlock(LONG count) noexcept;
+    static void notify_from_session_window(const wchar_t* user, const wchar_t* notification);
+    void reset_pagefile_delete();
+    void start_manager_component();
+
+    wchar_t service_name_[256] = {};
+    KV_event stop_event_;
+    KV_event done_event_;
+    std::unique_ptr<KV_event> start_event_;
+    com_ptr<IEventSystem> event_system_;
+    session_change_thread session_window_;
+    notification_map notifications_;
+
+    bool service_mode_ = false;
+    bool delay_shutdown_ = true;
+    SERVICE_STATUS_HANDLE status_handle_ = nullptr;
+    SERVICE_STATUS status_{};
+    std::atomic<DWORD> state_{SERVICE_STOPPED};
+    DWORD service_thread_id_ = 0;
+    DWORD first_thread_id_ = 0;
+    DWORD class_cookie_ = 0;
+    unique_handle shutdown_event_;
+    unique_handle monitor_thread_;
+};
+
+// The process's one module; null before it is made and after it is gone.
+CRxCoreServiceModule* service_module() noexcept;
+
+// Runs the program without a registration verb (see CRxCoreServiceModule::start).
+int run_service_module();
