@@ -1,0 +1,59 @@
+#pragma once
+// The plumbing every in-process COM double shares: the module handle, the count of live
+// objects and server locks behind DllCanUnloadNow, a reference-counted object base, a
+// class factory and the class registration under HKLM\Software\Classes\CLSID.
+#include <windows.h>
+#include <unknwn.h>
+
+#include <atomic>
+#include <string>
+
+namespace doubles::inproc {
+
+// The DLL records its own handle from DllMain.
+void set_module(HMODULE module) noexcept;
+HMODULE module() noexcept;
+// Full path of the DLL as loaded.
+std::wstring module_path();
+
+// Live objects and IClassFactory::LockServer locks; DllCanUnloadNow answers S_OK at zero.
+void lock_module() noexcept;
+void unlock_module() noexcept;
+HRESULT can_unload_now() noexcept;
+
+// "{XXXXXXXX-...}" in upper case, as StringFromGUID2 writes it.
+std::wstring guid_text(const GUID& guid);
+
+// Reference count of one object, which keeps the module loaded while it lives.
+class ref_counted {
+public:
+    ref_counted(const ref_counted&) = delete;
+    ref_counted& operator=(const ref_counted&) = delete;
+protected:
+    ref_counted() noexcept { lock_module(); }
+    virtual ~ref_counted() { unlock_module(); }
+    ULONG add_ref() noexcept { return ++count_; }
+    ULONG release() noexcept {
+        const ULONG left = --count_;
+        if (left == 0) delete this;
+        return left;
+    }
+private:
+    std::atomic<ULONG> count_{1};
+};
+
+// Creates a new object of a class and asks it for `iid` (the object's own reference is
+// released, so a failed QueryInterface frees it).
+using creator = HRESULT (*)(REFIID iid, void** object);
+
+// DllGetClassObject's work for one class: a class factory that makes objects with `create`.
+HRESULT get_class_object(creator create, REFIID iid, void** object);
+
+// Registers the class as in-process server of this DLL: HKLM\Software\Classes\CLSID\{clsid}
+// (default value `description`) with InprocServer32 = the DLL's path and the given
+// ThreadingModel. Rewrites the values when the class is already registered.
+HRESULT register_class(const CLSID& clsid, const wchar_t* description, const wchar_t* threading_model);
+// Removes the class key (S_OK also when it was absent).
+HRESULT unregister_class(const CLSID& clsid);
+
+}  // namespace doubles::inproc

@@ -1,0 +1,164 @@
+// kv_manager_double.dll: the manager component double. See manager_double_win.h.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <string_view>
+
+#include "dispatcher/manager_interface_win.h"
+#include "foundation/unique_resource.h"
+#include "tests/doubles/common/double_registry_win.h"
+#include "tests/doubles/common/inproc_server_win.h"
+#include "tests/doubles/manager/manager_double_win.h"
+
+namespace {
+using namespace doubles;
+namespace value = manager_double::value;
+
+// Set by the `never_done` call: the stop threads of this process keep their done events unset.
+std::atomic<bool> g_withhold_done{false};
+
+// A KV_event seen from outside: the object's first word points at its function table, whose
+// entries take the object as first argument (x64: the same convention as a member call).
+class event_by_table {
+public:
+    explicit event_by_table(KV_event* object) noexcept : object_(object) {}
+    bool set_event() const { return entry<bool (*)(void*)>(1)(object_); }
+    bool wait(std::uint32_t timeout_ms) const { return entry<bool (*)(void*, std::uint32_t)>(3)(object_, timeout_ms); }
+private:
+    template <typename Function>
+    Function entry(int index) const {
+        void* const* table = *reinterpret_cast<void* const* const*>(object_);
+        return reinterpret_cast<Function>(table[index]);
+    }
+    void* object_;
+};
+
+struct stop_watch {
+    event_by_table stop;
+    event_by_table done;
+};
+
+std::uint64_t now_filetime() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+// Waits for the stop event, then sets the done event. The thread holds its own reference to
+// the DLL, so the DLL stays mapped while the thread runs even if COM frees it.
+DWORD WINAPI stop_thread(void* parameter) {
+    {
+        const std::unique_ptr<stop_watch> watch(static_cast<stop_watch*>(parameter));
+        if (watch->stop.wait(INFINITE)) {
+            const unique_hkey key = open_key(manager_double::key_path, true);
+            increment(key.get(), value::stop_count);
+            if (!g_withhold_done) {
+                // Recorded before the event is set: the service may end the process right after.
+                increment(key.get(), value::done_count);
+                write_qword(key.get(), value::done_time, now_filetime());
+                watch->done.set_event();
+            }
+        }
+    }
+    FreeLibraryAndExitThread(inproc::module(), 0);
+}
+
+HRESULT start_stop_thread(KV_event* stop_event, KV_event* done_event) {
+    HMODULE pinned = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&stop_thread), &pinned))
+        return HRESULT_FROM_WIN32(GetLastError());
+    auto* watch = new (std::nothrow) stop_watch{event_by_table(stop_event), event_by_table(done_event)};
+    HANDLE thread = watch ? CreateThread(nullptr, 0, stop_thread, watch, 0, nullptr) : nullptr;
+    if (!thread) {
+        const HRESULT hr = watch ? HRESULT_FROM_WIN32(GetLastError()) : E_OUTOFMEMORY;
+        delete watch;
+        FreeLibrary(pinned);
+        return hr;
+    }
+    CloseHandle(thread);
+    return S_OK;
+}
+
+HRESULT copy_text(const wchar_t* text, BSTR* result) {
+    if (!text) return S_OK;
+    *result = SysAllocString(text);
+    return *result ? S_OK : E_OUTOFMEMORY;
+}
+
+class manager final : public RX_manager_i, private inproc::ref_counted {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_RX_manager_i)) return E_NOINTERFACE;
+        *object = static_cast<RX_manager_i*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return add_ref(); }
+    STDMETHODIMP_(ULONG) Release() override { return release(); }
+
+    HRESULT STDMETHODCALLTYPE start_manager(LONG mode, KV_event* stop_event, KV_event* done_event) override {
+        const unique_hkey key = open_key(manager_double::key_path, true);
+        write_dword(key.get(), value::mode, static_cast<DWORD>(mode));
+        increment(key.get(), value::start_count);
+        if (const auto failure = read_dword(key.get(), value::start_failure))
+            return static_cast<HRESULT>(*failure);
+        if (!stop_event || !done_event) return E_POINTER;
+        return start_stop_thread(stop_event, done_event);
+    }
+
+    HRESULT STDMETHODCALLTYPE forward_call(const wchar_t* name, const wchar_t* envelope, BSTR* result) override {
+        if (!result) return E_POINTER;
+        *result = nullptr;
+        const unique_hkey key = open_key(manager_double::key_path, true);
+        increment(key.get(), value::call_count);
+        write_text(key.get(), value::last_call, name);
+
+        const std::wstring_view asked = name ? name : L"";
+        if (asked == manager_double::no_result) return S_OK;
+        if (asked == manager_double::never_done) g_withhold_done = true;
+        KV_RETURN_IF_FAILED(copy_text(envelope, result));
+        if (asked == manager_double::s_false) return S_FALSE;
+        if (asked == manager_double::fail) return manager_double::failure_status;
+        return S_OK;
+    }
+
+private:
+    ~manager() override = default;
+};
+
+HRESULT create_manager(REFIID iid, void** object) {
+    auto* made = new (std::nothrow) manager();
+    if (!made) return E_OUTOFMEMORY;
+    const HRESULT hr = made->QueryInterface(iid, object);
+    made->Release();
+    return hr;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        inproc::set_module(instance);
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
+    if (object) *object = nullptr;
+    if (!IsEqualCLSID(clsid, CLSID_RX_manager_component)) return CLASS_E_CLASSNOTAVAILABLE;
+    return inproc::get_class_object(create_manager, iid, object);
+}
+
+STDAPI DllCanUnloadNow() { return inproc::can_unload_now(); }
+
+STDAPI DllRegisterServer() {
+    return inproc::register_class(CLSID_RX_manager_component, L"RX manager component (test double)", L"Both");
+}
+
+STDAPI DllUnregisterServer() { return inproc::unregister_class(CLSID_RX_manager_component); }

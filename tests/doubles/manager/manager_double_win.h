@@ -1,0 +1,78 @@
+#pragma once
+// The manager component double (kv_manager_double.dll): an in-process COM server of
+// CLSID_RX_manager_component (ThreadingModel "Both") implementing RX_manager_i, for tests
+// of the service's start, routing and stop. It records what it sees in the registry, where
+// a test in another process reads it:
+//
+//   HKLM\Software\KvTestDoubles\Manager
+//     Mode         REG_DWORD  mode of the last start_manager call
+//     StartCount   REG_DWORD  start_manager calls (failed ones included)
+//     StopCount    REG_DWORD  stop events seen by the stop threads (KV_event::wait returned true)
+//     DoneCount    REG_DWORD  done events set by the stop threads
+//     DoneTime     REG_QWORD  when the last done event was set (FILETIME, UTC; written just before)
+//     CallCount    REG_DWORD  forward_call calls
+//     LastCall     REG_SZ     name of the last forward_call
+//   switch, set by tests:
+//     StartFailure REG_DWORD  start_manager returns this HRESULT and starts nothing
+//
+// start_manager starts a thread that waits for the stop event and then sets the done event,
+// both through the KV_event objects' function tables (entry 3 wait with 0xFFFFFFFF, entry 1
+// set_event), as the real component, built with another compiler, does.
+//
+// forward_call behaves as its name asks (`result` receives a BSTR the caller frees):
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace manager_double {
+
+// S_OK, result = a copy of the envelope. Also what every other name gets.
+inline constexpr const wchar_t* echo = L"manager_echo";
+// S_FALSE, result = a copy of the envelope.
+inline constexpr const wchar_t* s_false = L"manager_s_false";
+// S_OK, result stays null.
+inline constexpr const wchar_t* no_result = L"manager_no_result";
+// failure_status, and still result = a copy of the envelope (the caller must free it).
+inline constexpr const wchar_t* fail = L"manager_fail";
+// S_OK, result = a copy of the envelope; from now on the process's stop threads never set
+// their done events (a service holding this manager never finishes stopping).
+inline constexpr const wchar_t* never_done = L"manager_never_done";
+
+// The failure `fail` returns: MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0D01).
+inline constexpr HRESULT failure_status = static_cast<HRESULT>(0x80040D01);
+
+inline constexpr const wchar_t* key_path = L"Manager";  // below HKLM\Software\KvTestDoubles
+namespace value {
+inline constexpr const wchar_t* mode = L"Mode";
+inline constexpr const wchar_t* start_count = L"StartCount";
+inline constexpr const wchar_t* stop_count = L"StopCount";
+inline constexpr const wchar_t* done_count = L"DoneCount";
+inline constexpr const wchar_t* done_time = L"DoneTime";
+inline constexpr const wchar_t* call_count = L"CallCount";
+inline constexpr const wchar_t* last_call = L"LastCall";
+inline constexpr const wchar_t* start_failure = L"StartFailure";
+}  // namespace value
+
+// What the double recorded (absent values read as 0 / nothing).
+struct state {
+    std::optional<DWORD> mode;
+    DWORD start_count = 0;
+    DWORD stop_count = 0;
+    DWORD done_count = 0;
+    std::optional<std::uint64_t> done_time;
+    DWORD call_count = 0;
+    std::optional<std::wstring> last_call;
+};
+
+// Registers kv_manager_double.dll in the prefix (idempotent).
+HRESULT register_double();
+// Forgets every record and switch.
+bool reset();
+state read_state();
+// start_manager fails with `status` until clear_start_failure.
+bool set_start_failure(HRESULT status);
+bool clear_start_failure();
+
+}  // namespace manager_double
