@@ -1,0 +1,206 @@
+// The registration verbs of KvRxCoreService.exe, run as a separate process in the test
+// prefix: the keys, the service and the exit codes they leave. Each test starts from and
+// leaves a prefix without the program's registration.
+#include <gtest/gtest.h>
+
+#include "foundation/unique_resource.h"
+#include "service/tests/registration_support.h"
+#include "service/unique_sc_handle_win.h"
+
+namespace {
+using namespace registration_test;
+
+struct expected_value {
+    std::wstring key;
+    const wchar_t* name;  // null: the default value
+    std::wstring data;
+};
+
+// Every tabled key and value, for the executable at `exe`.
+std::vector<expected_value> registration_table(const std::wstring& exe) {
+    const std::wstring clsid_key = std::wstring(L"CLSID\\") + class_id;
+    return {
+        {std::wstring(L"AppID\\") + app_id, nullptr, L"RxCoreService"},
+        {L"AppID\\KvRxCoreService.EXE", L"AppID", app_id},
+        {L"RxCoreService.RX_core_service_disp.1", nullptr, L"RX_core_service_disp Class"},
+        {L"RxCoreService.RX_core_service_disp.1\\CLSID", nullptr, class_id},
+        {L"RxCoreService.RX_core_service_disp", nullptr, L"RX_core_service_disp Class"},
+        {L"RxCoreService.RX_core_service_disp\\CLSID", nullptr, class_id},
+        {L"RxCoreService.RX_core_service_disp\\CurVer", nullptr, L"RxCoreService.RX_core_service_disp.1"},
+        {clsid_key, nullptr, L"RX_core_service_disp Class"},
+        {clsid_key, L"AppID", app_id},
+        {clsid_key + L"\\ProgID", nullptr, L"RxCoreService.RX_core_service_disp.1"},
+        {clsid_key + L"\\VersionIndependentProgID", nullptr, L"RxCoreService.RX_core_service_disp"},
+        {clsid_key + L"\\LocalServer32", nullptr, L"\"" + exe + L"\""},
+        {clsid_key + L"\\TypeLib", nullptr, L"{E525C81A-0535-4FC4-B5DE-7F1FFA97266F}"},
+        {std::wstring(type_library_key) + L"\\1.0", nullptr, L"RxCoreService 1.0 Type Library"},
+        {std::wstring(type_library_key) + L"\\1.0\\409\\win64", nullptr, exe},
+    };
+}
+
+void expect_registered(HKEY classes, const std::wstring& exe) {
+    for (const expected_value& v : registration_table(exe))
+        EXPECT_EQ(string_value(classes, v.key, v.name), v.data) << testing::PrintToString(v.key);
+    const std::wstring clsid_key = std::wstring(L"CLSID\\") + class_id;
+    EXPECT_TRUE(key_exists(classes, clsid_key + L"\\Programmable"));
+    EXPECT_TRUE(key_exists(classes, interface_key));
+}
+
+void expect_unregistered(HKEY classes) {
+    for (const std::wstring& key : registration_keys()) EXPECT_FALSE(key_exists(classes, key)) << testing::PrintToString(key);
+}
+
+std::optional<std::wstring> local_service(HKEY classes) {
+    return string_value(classes, std::wstring(L"AppID\\") + app_id, L"LocalService");
+}
+
+class RegistrationVerbs : public ::testing::Test {
+protected:
+    void SetUp() override { clean_prefix(); }
+    void TearDown() override {
+        clean_prefix();
+        expect_unregistered(HKEY_CLASSES_ROOT);
+        expect_unregistered(user_classes_.get());
+        EXPECT_FALSE(service_present(service_name));
+    }
+    void clean_prefix() {
+        EXPECT_TRUE(remove_service(service_name));
+        delete_registration_keys(HKEY_CLASSES_ROOT);
+        delete_registration_keys(user_classes_.get());
+    }
+    const std::wstring exe_ = service_exe();
+    const unique_hkey user_classes_ = user_classes();
+};
+
+TEST_F(RegistrationVerbs, RegServerWritesTheTablesAndUnregServerRemovesThem) {
+    ASSERT_EQ(run(exe_, L"/RegServer"), static_cast<DWORD>(S_OK));
+    expect_registered(HKEY_CLASSES_ROOT, exe_);
+    EXPECT_EQ(local_service(HKEY_CLASSES_ROOT), std::nullopt);
+    EXPECT_FALSE(service_present(service_name));
+    expect_unregistered(user_classes_.get());
+
+    ASSERT_EQ(run(exe_, L"-UnregServer"), static_cast<DWORD>(S_OK));
+    expect_unregistered(HKEY_CLASSES_ROOT);
+    EXPECT_TRUE(key_exists(HKEY_CLASSES_ROOT, L"AppID"));
+    EXPECT_TRUE(key_exists(HKEY_CLASSES_ROOT, L"CLSID"));
+}
+
+TEST_F(RegistrationVerbs, PerUserVerbsWorkUnderTheUsersClasses) {
+    ASSERT_EQ(run(exe_, L"-RegServerPerUser"), static_cast<DWORD>(S_OK));
+    expect_registered(user_classes_.get(), exe_);
+    expect_unregistered(HKEY_CLASSES_ROOT);
+
+    ASSERT_EQ(run(exe_, L"-UnregServerPerUser"), static_cast<DWORD>(S_OK));
+    expect_unregistered(user_classes_.get());
+    EXPECT_TRUE(key_exists(user_classes_.get(), L"AppID"));
+    EXPECT_TRUE(key_exists(user_classes_.get(), L"CLSID"));
+}
+
+TEST_F(RegistrationVerbs, ServiceInstallsTheServiceAndUnregServerDeletesIt) {
+    ASSERT_EQ(run(exe_, L"-Service"), static_cast<DWORD>(S_OK));
+    expect_registered(HKEY_CLASSES_ROOT, exe_);
+    EXPECT_EQ(local_service(HKEY_CLASSES_ROOT), std::wstring(service_name));
+
+    unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    unique_sc_handle service(OpenServiceW(manager.get(), service_name, SERVICE_QUERY_CONFIG));
+    ASSERT_TRUE(service);
+    std::vector<BYTE> buffer(8192);
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
+                                    static_cast<DWORD>(buffer.size()), &needed));
+    const auto& config = *reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer.data());
+    EXPECT_EQ(config.dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(config.dwStartType, static_cast<DWORD>(SERVICE_DEMAND_START));
+    EXPECT_EQ(config.dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+    EXPECT_EQ(std::wstring(config.lpBinaryPathName), L"\"" + exe_ + L"\"");
+    EXPECT_EQ(std::wstring(config.lpDisplayName), service_name);
+    EXPECT_EQ(std::wstring(config.lpServiceStartName), L"LocalSystem");
+    EXPECT_EQ(std::wstring(config.lpLoadOrderGroup ? config.lpLoadOrderGroup : L""), L"");
+    service.reset();
+    // The platform's configuration read-back leaves the dependencies out: read the key.
+    const std::wstring service_key = std::wstring(L"System\\CurrentControlSet\\Services\\") + service_name;
+    wchar_t dependencies[64] = {};
+    DWORD bytes = sizeof dependencies;
+    DWORD type = 0;
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, service_key.c_str(), L"DependOnService", RRF_RT_REG_MULTI_SZ, &type,
+                           dependencies, &bytes),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(dependencies, bytes / sizeof(wchar_t)), std::wstring(L"RPCSS\0\0", 7));
+
+    ASSERT_EQ(run(exe_, L"-UnregServer"), static_cast<DWORD>(S_OK));
+    EXPECT_TRUE(wait_until_service_gone(service_name, 10000));
+    expect_unregistered(HKEY_CLASSES_ROOT);
+}
+
+TEST_F(RegistrationVerbs, RegServerTurnsAServiceBackIntoALocalServer) {
+    ASSERT_EQ(run(exe_, L"-Service"), static_cast<DWORD>(S_OK));
+    ASSERT_EQ(run(exe_, L"-RegServer -Service"), static_cast<DWORD>(S_OK));
+    EXPECT_TRUE(wait_until_service_gone(service_name, 10000));
+    EXPECT_EQ(local_service(HKEY_CLASSES_ROOT), std::nullopt);
+    expect_registered(HKEY_CLASSES_ROOT, exe_);
+}
+
+TEST_F(RegistrationVerbs, ServiceOnARunningServiceEndsWithTheServiceRegisteredAgain) {
+    const std::wstring old_command = L"\"" + test_service_exe() + L"\" slow-stop 1500";
+    ASSERT_TRUE(create_and_start(service_name, old_command));
+    ASSERT_EQ(run(exe_, L"-Service"), static_cast<DWORD>(S_OK));
+    ASSERT_TRUE(service_present(service_name));
+    EXPECT_EQ(service_state(service_name), static_cast<DWORD>(SERVICE_STOPPED)) << "the old one has stopped";
+    EXPECT_EQ(string_value(HKEY_LOCAL_MACHINE,
+                           std::wstring(L"System\\CurrentControlSet\\Services\\") + service_name, L"ImagePath"),
+              L"\"" + exe_ + L"\"");
+    EXPECT_EQ(local_service(HKEY_CLASSES_ROOT), std::wstring(service_name));
+}
+
+TEST_F(RegistrationVerbs, ExitCodeIsTheResultOfTheLastActionRun) {
+    // Nothing registered: the server's unregistration fails at the type library, and the
+    // AppID is not looked at.
+    const DWORD code = run(exe_, L"-UnregServer");
+    EXPECT_TRUE(FAILED(static_cast<HRESULT>(code))) << std::hex << code;
+    EXPECT_NE(code, ~0u);
+    // With the server registered but the AppID gone, the AppID step gives its registry error.
+    ASSERT_EQ(run(exe_, L"-RegServer"), static_cast<DWORD>(S_OK));
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"AppID\\") + app_id).c_str());
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, (std::wstring(L"AppID\\") + app_id).c_str());
+    EXPECT_EQ(run(exe_, L"-UnregServer"), static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)));
+}
+
+TEST_F(RegistrationVerbs, APathWithASingleQuoteIsRegisteredAsItIs) {
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring folder = std::wstring(temp) + L"kv'reg " + std::to_wstring(GetCurrentProcessId());
+    const std::wstring copy = folder + L"\\KvRxCoreService.exe";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(exe_.c_str(), copy.c_str(), FALSE));
+    EXPECT_EQ(run(copy, L"-RegServer"), static_cast<DWORD>(S_OK));
+    expect_registered(HKEY_CLASSES_ROOT, copy);
+    EXPECT_EQ(run(copy, L"-UnregServer"), static_cast<DWORD>(S_OK));
+    DeleteFileW(copy.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+// The scripts and the type library prove themselves through the registration above.
+TEST(ServiceExecutable, CarriesItsServiceNameAndMessageTable) {
+    const std::wstring exe = service_exe();
+    struct module_traits {
+        using type = HMODULE;
+        static type invalid() noexcept { return nullptr; }
+        static void close(type m) noexcept { FreeLibrary(m); }
+    };
+    unique_resource<module_traits> module(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(module);
+
+    wchar_t name[256] = {};
+    EXPECT_EQ(LoadStringW(module.get(), 100, name, 256), 16);
+    EXPECT_STREQ(name, L"QlnVxCoreService");
+
+    wchar_t* text = nullptr;
+    ASSERT_GT(FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                 FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                             module.get(), 0, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr),
+              0u);
+    unique_hlocal text_owner(text);
+    EXPECT_STREQ(text, L"%1.\r\n");
+}
+
+}  // namespace
