@@ -47,6 +47,8 @@ public:
 
     const wchar_t* service_name() const noexcept { return service_name_; }
     bool is_service() const noexcept { return service_mode_; }
+    // The state as last reported (or about to be) to the control manager.
+    DWORD state() const noexcept { return state_.load(); }
 
     // Service entry and control handler as the control manager calls them.
     static void WINAPI service_main(DWORD argc, LPWSTR* argv);

@@ -35,3 +35,10 @@ bool clear_start_failure() {
 }
 
 }  // namespace manager_double
+
+namespace manager_double {
+bool release_done() {
+    const unique_handle release(CreateEventW(nullptr, FALSE, FALSE, release_done_event));
+    return release && SetEvent(release.get());
+}
+}  // namespace manager_double

@@ -36,9 +36,11 @@ inline constexpr const wchar_t* s_false = L"manager_s_false";
 inline constexpr const wchar_t* no_result = L"manager_no_result";
 // failure_status, and still result = a copy of the envelope (the caller must free it).
 inline constexpr const wchar_t* fail = L"manager_fail";
-// S_OK, result = a copy of the envelope; from now on the process's stop threads never set
-// their done events (a service holding this manager never finishes stopping).
+// S_OK, result = a copy of the envelope; from now on the process's stop threads do not set
+// their done events (a service holding this manager does not finish stopping) until a test
+// calls release_done(), which lets one waiting stop thread go on.
 inline constexpr const wchar_t* never_done = L"manager_never_done";
+inline constexpr const wchar_t* release_done_event = L"Global\\KvManagerDoubleReleaseDone";
 
 // The failure `fail` returns: MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0D01).
 inline constexpr HRESULT failure_status = static_cast<HRESULT>(0x80040D01);
@@ -74,5 +76,7 @@ state read_state();
 // start_manager fails with `status` until clear_start_failure.
 bool set_start_failure(HRESULT status);
 bool clear_start_failure();
+// Lets one stop thread held by never_done set its done event.
+bool release_done();
 
 }  // namespace manager_double

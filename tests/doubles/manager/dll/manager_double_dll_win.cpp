@@ -17,7 +17,8 @@ namespace {
 using namespace doubles;
 namespace value = manager_double::value;
 
-// Set by the `never_done` call: the stop threads of this process keep their done events unset.
+// Set by the `never_done` call: the stop threads of this process keep their done events unset
+// until a test sets the release event.
 std::atomic<bool> g_withhold_done{false};
 
 // A KV_event seen from outside: the object's first word points at its function table, whose
@@ -55,7 +56,12 @@ DWORD WINAPI stop_thread(void* parameter) {
         if (watch->stop.wait(INFINITE)) {
             const unique_hkey key = open_key(manager_double::key_path, true);
             increment(key.get(), value::stop_count);
-            if (!g_withhold_done) {
+            if (g_withhold_done) {
+                // Held until a test lets it go, so that the test can still finish the stop.
+                const unique_handle release(CreateEventW(nullptr, FALSE, FALSE, manager_double::release_done_event));
+                if (release) WaitForSingleObject(release.get(), INFINITE);
+            }
+            {
                 // Recorded before the event is set: the service may end the process right after.
                 increment(key.get(), value::done_count);
                 write_qword(key.get(), value::done_time, now_filetime());
