@@ -1,6 +1,7 @@
 // clone_into, copy_children and copy_document. Deep copies walk the source iteratively;
 // a copy into the source's own subtree is built apart first and then moved in, so the
 // copy never meets its own new nodes.
+#include "xml/xml_attribute_index.h"
 #include "xml/xml_model.h"
 
 namespace {
@@ -8,9 +9,10 @@ namespace {
 KVXML_node* shallow_copy(KVXML_node* source) {
     kvxml_node_guard copy(new KVXML_node(source->name.c_str(), source->name.length()));
     copy.node->text.assign(source->text.c_str(), source->text.length());
+    kvxml_attribute_index attributes;
+    attributes.begin(copy.node);
     for (KVXML_attrib* a = source->first_attribute; a; a = a->next) {
-        copy.node->attribute_slot(a->name.c_str(), a->name.length())
-            ->value.assign(a->value.c_str(), a->value.length());
+        attributes.slot(a->name.c_str(), a->name.length())->value.assign(a->value.c_str(), a->value.length());
     }
     return copy.release();
 }

@@ -54,8 +54,8 @@ KVXML_node::KVXML_node(const xml_char* node_name)
     : KVXML_node(node_name, xml_checked_length(xml_length(node_name))) {}
 
 KVXML_node::KVXML_node(const xml_char* node_name, std::int32_t name_length)
-    : first_child(nullptr), next_sibling(nullptr), parent(nullptr), name(), text(),
-      first_attribute(nullptr) {
+    : first_child(nullptr), next_sibling(nullptr), parent(nullptr), name(xml_buffer::unallocated),
+      text(xml_buffer::unallocated), first_attribute(nullptr) {
     name.assign(node_name, name_length);
 }
 
@@ -69,21 +69,22 @@ KVXML_node::~KVXML_node() {
 
 void kvxml_destroy_tree(KVXML_node* node) noexcept {
     if (!node) return;
-    // Children waiting to be freed form one list through their sibling links; a node's
-    // children are put at its front before the node goes. The node's own sibling link
-    // is not followed: release does not unlink from the parent.
-    KVXML_node* pending = node->first_child;
+    // The nodes waiting to be freed form one list through their sibling links. A node
+    // with children hands its first child to the front of that list, ahead of itself,
+    // so every node is visited a constant number of times. The top node's own sibling
+    // link is not followed: release does not unlink from the parent.
+    KVXML_node* n = node->first_child;
     delete node;
-    while (pending) {
-        KVXML_node* n = pending;
-        pending = n->next_sibling;
+    while (n) {
         if (KVXML_node* child = n->first_child) {
-            KVXML_node* last = child;
-            while (last->next_sibling) last = last->next_sibling;
-            last->next_sibling = pending;
-            pending = child;
+            n->first_child = child->next_sibling;
+            child->next_sibling = n;
+            n = child;
+        } else {
+            KVXML_node* next = n->next_sibling;
+            delete n;
+            n = next;
         }
-        delete n;
     }
 }
 
@@ -103,6 +104,11 @@ KVXML_attrib* KVXML_node::attribute_slot(const xml_char* attribute_name, std::in
         if (kvxml_equal_run_nocase(a->name.c_str(), attribute_name, name_length)) return a;
         last = a;
     }
+    return link_attribute(attribute_name, name_length, last);
+}
+
+KVXML_attrib* KVXML_node::link_attribute(const xml_char* attribute_name, std::int32_t name_length,
+                                         KVXML_attrib* last) {
     auto* added = new KVXML_attrib(attribute_name, name_length);
     added->prev = last;
     (last ? last->next : first_attribute) = added;
