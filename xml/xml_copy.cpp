@@ -3,6 +3,7 @@
 // copy never meets its own new nodes.
 #include "xml/xml_attribute_index.h"
 #include "xml/xml_model.h"
+#include "xml/xml_tree_walk.h"
 
 namespace {
 // A node in no tree with the source's name, text and attributes (set_attribute order).
@@ -29,8 +30,8 @@ void copy_below(KVXML_node* source, KVXML_node* top) {
     KVXML_node* from = source;
     KVXML_node* to = top;
     for (;;) {
-        if (from->first_child) {
-            from = from->first_child;
+        if (KVXML_node* child_from = kvxml_first_child(from)) {
+            from = child_from;
             KVXML_node* child = shallow_copy(from);
             link_after(to, nullptr, child);
             to = child;
@@ -38,8 +39,8 @@ void copy_below(KVXML_node* source, KVXML_node* top) {
         }
         for (;;) {
             if (from == source) return;
-            if (from->next_sibling) {
-                from = from->next_sibling;
+            if (KVXML_node* next_from = kvxml_next_sibling(from)) {
+                from = next_from;
                 KVXML_node* sibling = shallow_copy(from);
                 link_after(to->parent, to, sibling);
                 to = sibling;
@@ -47,6 +48,7 @@ void copy_below(KVXML_node* source, KVXML_node* top) {
             }
             from = from->parent;
             to = to->parent;
+            if (!from) return;
         }
     }
 }
