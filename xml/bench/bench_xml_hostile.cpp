@@ -101,7 +101,8 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Best time of one run in milliseconds, over runs filling at least 0.3 s; -1 on failure.
+// Best time of one run in milliseconds, over at least 5 runs filling at least 0.5 s (the
+// best run is the one least disturbed by other work on the machine); -1 on failure.
 template <typename Op>
 double best_ms(Op&& op) {
     double best = -1, total = 0;
@@ -113,7 +114,7 @@ double best_ms(Op&& op) {
         if (best < 0 || elapsed < best) best = elapsed;
         total += elapsed;
         ++runs;
-    } while (total < 0.3 || runs < 3);
+    } while (total < 0.5 || runs < 5);
     return best * 1000;
 }
 
