@@ -31,8 +31,8 @@ void* allocate_zeroed(std::size_t bytes) {
 void wipe(void* block, std::size_t bytes) noexcept {
     if (!block || bytes == 0) return;
     std::memset(block, 0, bytes);
-    // The block is released right after; the barrier keeps the stores from being
-    // treated as dead.
+    // The block is usually released or leaves scope right after; the barrier makes the
+    // compiler assume the zeros are read, so the stores are never dropped as dead.
 #if defined(__GNUC__) || defined(__clang__)
     __asm__ __volatile__("" : : "r"(block) : "memory");
 #else

@@ -1,8 +1,10 @@
 #pragma once
-// Heap buffers for texts that must not linger in memory: every block comes from one
-// process-wide allocator pair and is overwritten with zeros by its owner before it is
-// released. Tests install a recording pair to check the bytes at release time.
+// Heap buffers for texts, keys and requests that must not linger in memory: the one
+// wipe primitive, the allocator pair behind the foundation's text buffers, and the one
+// owner of a buffer that is wiped before it goes back. Tests install a recording pair to
+// check the bytes at release time. Platform-free: the platform-free cores use it too.
 #include <cstddef>
+#include <utility>
 
 namespace kv_memory {
 
@@ -21,7 +23,8 @@ allocator_hooks install_allocator(allocator_hooks hooks) noexcept;
 // overflowing size computation) always fails with std::bad_alloc.
 void* allocate_zeroed(std::size_t bytes);
 
-// Overwrites `bytes` bytes with zeros in a way the optimiser cannot drop.
+// Overwrites `bytes` bytes with zeros in a way the optimiser cannot drop, even when the
+// memory is released or goes out of scope right after. The only wipe of the system.
 void wipe(void* block, std::size_t bytes) noexcept;
 
 // Returns a block to the allocator without touching it (null is ignored).
@@ -40,21 +43,57 @@ constexpr std::size_t multiply_sizes(std::size_t a, std::size_t b) noexcept {
     return b != 0 && a > size_max / b ? size_max : a * b;
 }
 
-// A scratch array of `count` zero-filled elements, wiped over its whole size and
-// released when it goes out of scope.
+// The owner of an array of `size` elements that held a text, a key or a request: the
+// whole array is overwritten with zeros (wipe) before it goes back to its release
+// function, however the owner ends (reset, destruction, assignment over it).
 template <typename T>
 class wiped_buffer {
 public:
+    using release_function = void (*)(void* block) noexcept;
+
+    wiped_buffer() noexcept = default;
+    // `count` zero-filled elements from the foundation's allocator; std::bad_alloc when
+    // the memory cannot be had or the size overflows.
     explicit wiped_buffer(std::size_t count)
-        : count_(count), data_(static_cast<T*>(allocate_zeroed(multiply_sizes(count, sizeof(T))))) {}
-    ~wiped_buffer() { wipe_and_release(data_, count_ * sizeof(T)); }
+        : data_(static_cast<T*>(allocate_zeroed(multiply_sizes(count, sizeof(T))))), size_(count),
+          release_(&kv_memory::release) {}
+    // Takes over `count` elements at `data` (null gives an empty owner), to be handed to
+    // `release` after the wipe.
+    wiped_buffer(T* data, std::size_t count, release_function release) noexcept
+        : data_(data), size_(data ? count : 0), release_(release) {}
+    wiped_buffer(wiped_buffer&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
+          release_(other.release_) {}
+    wiped_buffer& operator=(wiped_buffer&& other) noexcept {
+        if (this != &other) {
+            reset();
+            data_ = std::exchange(other.data_, nullptr);
+            size_ = std::exchange(other.size_, 0);
+            release_ = other.release_;
+        }
+        return *this;
+    }
     wiped_buffer(const wiped_buffer&) = delete;
     wiped_buffer& operator=(const wiped_buffer&) = delete;
+    ~wiped_buffer() { reset(); }
+
+    // Wipes all size() elements and gives the array back; the owner is empty afterwards.
+    void reset() noexcept {
+        if (data_) {
+            wipe(data_, size_ * sizeof(T));
+            if (release_) release_(data_);
+        }
+        data_ = nullptr;
+        size_ = 0;
+    }
     T* data() const noexcept { return data_; }
-    std::size_t count() const noexcept { return count_; }
+    std::size_t size() const noexcept { return size_; }
+    explicit operator bool() const noexcept { return data_ != nullptr; }
+
 private:
-    std::size_t count_;
-    T* data_;
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+    release_function release_ = nullptr;
 };
 
 }  // namespace kv_memory

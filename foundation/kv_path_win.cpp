@@ -72,9 +72,7 @@ KV_path::~KV_path() { items_.reset(); }
 void KV_path::set_item_list(const std::uint8_t* list) { items_ = clone_item_list(list); }
 
 void KV_path::assign_path(const wchar_t* text) {
-    KV_string::assign_text(text);
-    items_.reset();
-    value_ = 0;
+    KV_string::assign_text(text);  // drops the item list and the value as well
 }
 
 KV_path KV_path::join(const KV_string& component) {
@@ -103,8 +101,6 @@ KV_path KV_path::join(const KV_string& component) {
         std::memcpy(joined.data() + at, rest, rest_units * sizeof(wchar_t));
         KV_string::assign_text(joined.data());
     }
-    items_.reset();
-    value_ = 0;
     return *this;
 }
 

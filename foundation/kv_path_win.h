@@ -24,7 +24,8 @@ public:
     // Slot 2, after the destructor and `differs`: the key-file ordering.
     virtual bool precedes(const KV_path& other) const noexcept;
 
-    // Replaces the text, releases the item list and sets the value to 0.
+    // Replaces the text (a part of this very path included), releases the item list and
+    // sets the value to 0.
     void assign_path(const wchar_t* text);
     // On a path, replacing the text is always assign_path.
     void assign_text(const wchar_t* text) { assign_path(text); }
@@ -44,6 +45,14 @@ public:
     void set_value(std::uint16_t value) noexcept { value_ = value; }
 
 private:
+    // Every change of the text, through whichever operation, drops the item list and
+    // the value (KV_string calls this when it replaces the text of a path).
+    friend class KV_string;
+    void forget_extras() noexcept {
+        items_.reset();
+        value_ = 0;
+    }
+
     std::unique_ptr<std::uint8_t[]> items_;
     std::uint16_t value_ = 0;
 };

@@ -1,8 +1,10 @@
 #include "foundation/kv_string_win.h"
 
 #include "foundation/kv_memory.h"
+#include "foundation/kv_path_win.h"
 
 #include <cstring>
+#include <functional>
 #include <utility>
 
 namespace {
@@ -61,9 +63,21 @@ KV_string::~KV_string() {
 }
 
 void KV_string::replace_text(const wchar_t* text, std::size_t units) {
+    const std::less<const wchar_t*> before;
+    if (text && wide_ && !before(text, wide_) && before(text, wide_ + length() + 1)) {
+        // A text inside the buffer about to be released (a part of this very string) is
+        // copied out first.
+        scratch_text copy(kv_memory::add_sizes(units, 1));
+        std::memcpy(copy.data(), text, units * unit_size);
+        replace_text(copy.data(), units);
+        return;
+    }
     // Release first: a replacement that fails to allocate leaves the null text.
     kv_memory::wipe_and_release(wide_, length() * unit_size);
     wide_ = nullptr;
+    // State a derived class ties to the text goes with it, whichever operation (also
+    // one reached through a KV_string reference) made the change.
+    if (auto* path = dynamic_cast<KV_path*>(this)) path->forget_extras();
     if (!text) return;
     wchar_t* fresh = allocate_units(kv_memory::add_sizes(units, 1));
     std::memcpy(fresh, text, units * unit_size);
@@ -100,11 +114,7 @@ KV_string KV_string::append(const wchar_t* text) {
 }
 
 KV_string KV_string::append(const KV_string& other) {
-    // Appending a string to itself: copy first, the buffer is replaced underneath.
-    if (&other == this) {
-        KV_string copy(other);
-        return append(copy.wide_);
-    }
+    // Also for other == this: both parts are copied out before the text is replaced.
     return append(other.wide_);
 }
 
@@ -129,14 +139,7 @@ bool KV_string::substring_from(KV_string& output, std::uint32_t start) const {
 }
 
 void KV_string::copy_range_to(KV_string& output, std::size_t start, std::size_t units) const {
-    if (&output == this) {
-        // The source buffer goes away when the output is replaced: copy it first.
-        KV_string part(nullptr);
-        part.replace_text(wide_ + start, units);
-        output.replace_text(part.wide_, units);
-    } else {
-        output.replace_text(wide_ + start, units);
-    }
+    output.replace_text(wide_ + start, units);  // copies first when output is this string
 }
 
 kv_wide_text KV_string::duplicate() const {

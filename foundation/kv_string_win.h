@@ -43,7 +43,8 @@ public:
     virtual bool differs(const KV_string& other) const noexcept;
 
     // Wipes and releases the old wide buffer, then copies `text` (null gives the null
-    // text). The narrow buffer is left alone.
+    // text; a part of this very string is copied out first). The narrow buffer is left
+    // alone.
     void assign_text(const wchar_t* text);
     // assign_text with the other's text; nothing when `other` is this very object.
     KV_string& assign(const KV_string& other);
@@ -79,7 +80,9 @@ public:
 
 protected:
     // Replaces the wide buffer with a fresh exact-size copy of `units` units of `text`
-    // (null gives the null text); the old buffer is wiped and released first.
+    // (null gives the null text); the old buffer is wiped and released first, after
+    // `text` has been copied out when it lies in that buffer. Every change of the text
+    // ends here; on a KV_path it also drops the item list and the value.
     void replace_text(const wchar_t* text, std::size_t units);
 
 private:

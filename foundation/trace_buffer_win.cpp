@@ -1,25 +1,27 @@
 #include "foundation/trace_buffer_win.h"
 
+#include <cstring>
 #include <cwchar>
 #include <new>
+
+namespace {
+// Trace calls never throw: their buffers come from nothrow new rather than from the
+// foundation's allocator, which reports exhaustion with std::bad_alloc.
+void release_units(void* block) noexcept { delete[] static_cast<wchar_t*>(block); }
+}  // namespace
 
 bool trace_buffer::allocate(std::size_t units) noexcept {
     reset();
     if (units == 0 || units > trace_max_units) return false;
-    data_ = new (std::nothrow) wchar_t[units];
-    if (!data_) return false;
-    SecureZeroMemory(data_, units * sizeof(wchar_t));
-    capacity_ = units;
+    wchar_t* block = new (std::nothrow) wchar_t[units];
+    if (!block) return false;
+    std::memset(block, 0, units * sizeof(wchar_t));
+    units_ = kv_memory::wiped_buffer<wchar_t>(block, units, &release_units);
     return true;
 }
 
 void trace_buffer::reset() noexcept {
-    if (data_) {
-        SecureZeroMemory(data_, capacity_ * sizeof(wchar_t));
-        delete[] data_;
-    }
-    data_ = nullptr;
-    capacity_ = 0;
+    units_.reset();
     length_ = 0;
 }
 

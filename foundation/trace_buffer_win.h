@@ -8,6 +8,8 @@
 #include <cstdarg>
 #include <cstddef>
 
+#include "foundation/kv_memory.h"
+
 // A heap buffer of wide characters; its whole capacity is overwritten with zeros before
 // release, since trace texts may hold secrets before they are masked.
 class trace_buffer {
@@ -15,23 +17,21 @@ public:
     trace_buffer() noexcept = default;
     trace_buffer(const trace_buffer&) = delete;
     trace_buffer& operator=(const trace_buffer&) = delete;
-    ~trace_buffer() { reset(); }
 
     // Replaces the buffer with `units` zeroed units; false (and empty) when the memory
     // cannot be had.
     bool allocate(std::size_t units) noexcept;
     void reset() noexcept;
 
-    wchar_t* data() noexcept { return data_; }
-    const wchar_t* data() const noexcept { return data_; }
+    wchar_t* data() noexcept { return units_.data(); }
+    const wchar_t* data() const noexcept { return units_.data(); }
     // Units of text before the terminator (set by the formatter).
     std::size_t length() const noexcept { return length_; }
     void set_length(std::size_t length) noexcept { length_ = length; }
-    std::size_t capacity() const noexcept { return capacity_; }
+    std::size_t capacity() const noexcept { return units_.size(); }
 
 private:
-    wchar_t* data_ = nullptr;
-    std::size_t capacity_ = 0;
+    kv_memory::wiped_buffer<wchar_t> units_;
     std::size_t length_ = 0;
 };
 

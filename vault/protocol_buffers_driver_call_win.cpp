@@ -16,6 +16,16 @@ void heap_release(void* buffer) noexcept { ::HeapFree(::GetProcessHeap(), 0, buf
 protocol_buffers::buffer_functions process_heap() noexcept { return {heap_allocate, heap_release}; }
 }  // namespace vault_driver
 
+namespace {
+// size zero-filled bytes from the pair, wiped before they go back; empty on failure.
+kv_memory::wiped_buffer<std::uint8_t> allocate_frame(const protocol_buffers::buffer_functions& functions,
+                                                     std::uint32_t size) noexcept {
+    void* block = (functions.allocate && size) ? functions.allocate(size) : nullptr;
+    if (block) std::memset(block, 0, size);
+    return {static_cast<std::uint8_t*>(block), size, functions.release};
+}
+}  // namespace
+
 HRESULT ProtocolBuffersDriverCall::callUnchecked() noexcept {
     if (writer_.failed()) return vault_status::insufficient_resources;
     const std::uint32_t len = writer_.size();
@@ -23,7 +33,7 @@ HRESULT ProtocolBuffersDriverCall::callUnchecked() noexcept {
     std::uint32_t cap = driver_frame::first_reply_capacity;
     for (;;) {
         const std::uint32_t size = driver_frame::buffer_size(len, cap);
-        wiped_buffer attempt = size ? wiped_buffer(frame_functions_, size) : wiped_buffer();
+        kv_memory::wiped_buffer<std::uint8_t> attempt = allocate_frame(frame_functions_, size);
         if (!attempt) {
             result = vault_status::insufficient_resources;
             break;

@@ -12,7 +12,7 @@
 
 #include "vault/protocol_buffers_reader.h"
 #include "vault/protocol_buffers_writer.h"
-#include "vault/wiped_buffer.h"
+#include "foundation/kv_memory.h"
 
 class VX_vault_driver_com;
 
@@ -34,7 +34,7 @@ public:
 
     ProtocolBuffersWriter& writer() noexcept { return writer_; }
     ProtocolBuffersReader& reader() noexcept { return reader_; }
-    const wiped_buffer& frame() const noexcept { return frame_; }
+    const kv_memory::wiped_buffer<std::uint8_t>& frame() const noexcept { return frame_; }
 
     // Sends the writer's request and checks the reply. S_OK: the reader spans the reply
     // payload and the call holds the frame. Otherwise (no frame held):
@@ -53,6 +53,6 @@ private:
     const VX_vault_driver_com* channel_;
     ProtocolBuffersWriter writer_;
     ProtocolBuffersReader reader_;
-    wiped_buffer frame_;
+    kv_memory::wiped_buffer<std::uint8_t> frame_;
     protocol_buffers::buffer_functions frame_functions_;
 };

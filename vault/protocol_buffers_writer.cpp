@@ -13,12 +13,6 @@ std::uint32_t saturated_end(std::uint32_t position, std::uint64_t count) noexcep
     return end > size_limit ? size_limit : static_cast<std::uint32_t>(end);
 }
 
-void zero(void* buffer, std::uint32_t count) noexcept {
-    // volatile stores: the wipe must survive even when the buffer is freed right after.
-    volatile std::uint8_t* p = static_cast<volatile std::uint8_t*>(buffer);
-    for (std::uint32_t i = 0; i < count; ++i) p[i] = 0;
-}
-
 template <typename Unit>
 std::uint32_t units_to_terminator(const Unit* text) noexcept {
     std::uint32_t n = 0;
@@ -60,19 +54,13 @@ void put_utf8(std::uint8_t* out, const Unit* text, std::uint32_t count) noexcept
 }
 }  // namespace
 
-ProtocolBuffersWriter::~ProtocolBuffersWriter() {
-    if (data_ == nullptr) return;
-    zero(data_, capacity_);
-    if (release_) release_(data_);
-}
-
 void ProtocolBuffersWriter::reserve(std::uint32_t n) noexcept {
     if (n <= size_) return;
-    if (capacity_ >= n || failed()) {
+    if (capacity() >= n || failed()) {
         size_ = n;
         return;
     }
-    std::uint64_t c = capacity_ > first_capacity ? capacity_ : first_capacity;
+    std::uint64_t c = capacity() > first_capacity ? capacity() : first_capacity;
     while (c < n) c *= 2;
     std::uint8_t* grown = nullptr;
     if (c <= size_limit && allocate_)
@@ -81,13 +69,8 @@ void ProtocolBuffersWriter::reserve(std::uint32_t n) noexcept {
         size_ = n;  // failed for good: size is now above capacity
         return;
     }
-    if (data_ != nullptr) {
-        std::memcpy(grown, data_, size_);
-        zero(data_, capacity_);
-        if (release_) release_(data_);
-    }
-    data_ = grown;
-    capacity_ = static_cast<std::uint32_t>(c);
+    if (buffer_) std::memcpy(grown, buffer_.data(), size_);
+    buffer_ = kv_memory::wiped_buffer<std::uint8_t>(grown, static_cast<std::size_t>(c), release_);
     size_ = n;
 }
 
@@ -98,7 +81,7 @@ void ProtocolBuffersWriter::growTo(std::uint32_t end) noexcept {
 void ProtocolBuffersWriter::appendByte(std::uint8_t byte) noexcept {
     const std::uint32_t next = saturated_end(position_, 1);
     growTo(next);
-    if (!failed()) data_[position_] = byte;
+    if (!failed()) buffer_.data()[position_] = byte;
     position_ = next;
 }
 
@@ -124,7 +107,7 @@ void ProtocolBuffersWriter::writeBytesField(std::uint32_t field, const std::uint
     writeVarint(length);
     const std::uint32_t end = saturated_end(position_, length);
     growTo(end);
-    if (!failed() && length != 0) std::memcpy(data_ + position_, bytes, length);
+    if (!failed() && length != 0) std::memcpy(buffer_.data() + position_, bytes, length);
     position_ = end;
 }
 
@@ -135,7 +118,7 @@ std::uint8_t* ProtocolBuffersWriter::beginTextField(std::uint32_t field,
     const std::uint32_t end = saturated_end(position_, utf8_length);
     growTo(end);
     if (failed()) return nullptr;
-    std::uint8_t* out = data_ + position_;
+    std::uint8_t* out = buffer_.data() + position_;
     position_ = end;
     return out;
 }
@@ -155,5 +138,5 @@ void ProtocolBuffersWriter::writeWideStringField(std::uint32_t field, const char
 }
 
 void ProtocolBuffersWriter::wipe(std::uint32_t count) noexcept {
-    if (data_ != nullptr) zero(data_, count < capacity_ ? count : capacity_);
+    kv_memory::wipe(buffer_.data(), count < capacity() ? count : capacity());
 }

@@ -11,6 +11,8 @@
 // request can carry key material), both when the buffer grows and at destruction.
 #include <cstdint>
 
+#include "foundation/kv_memory.h"
+
 namespace protocol_buffers {
 using allocate_function = void* (*)(std::uint32_t bytes) noexcept;  // null on failure
 using release_function = void (*)(void* buffer) noexcept;
@@ -30,7 +32,6 @@ class ProtocolBuffersWriter {
 public:
     explicit ProtocolBuffersWriter(protocol_buffers::buffer_functions functions) noexcept
         : allocate_(functions.allocate), release_(functions.release) {}
-    ~ProtocolBuffersWriter();
     ProtocolBuffersWriter(const ProtocolBuffersWriter&) = delete;
     ProtocolBuffersWriter& operator=(const ProtocolBuffersWriter&) = delete;
 
@@ -62,11 +63,11 @@ public:
     // Overwrites the first count bytes of the buffer (at most capacity) with zeros.
     void wipe(std::uint32_t count) noexcept;
 
-    bool failed() const noexcept { return size_ > capacity_; }
-    const std::uint8_t* data() const noexcept { return data_; }
+    bool failed() const noexcept { return size_ > capacity(); }
+    const std::uint8_t* data() const noexcept { return buffer_.data(); }
     std::uint32_t position() const noexcept { return position_; }
     std::uint32_t size() const noexcept { return size_; }
-    std::uint32_t capacity() const noexcept { return capacity_; }
+    std::uint32_t capacity() const noexcept { return static_cast<std::uint32_t>(buffer_.size()); }
 
 private:
     void appendByte(std::uint8_t byte) noexcept;
@@ -77,10 +78,9 @@ private:
     // returns where they go, or null when the writer has failed.
     std::uint8_t* beginTextField(std::uint32_t field, std::uint64_t utf8_length) noexcept;
 
-    std::uint8_t* data_ = nullptr;
+    kv_memory::wiped_buffer<std::uint8_t> buffer_;  // capacity bytes, wiped before release
     std::uint32_t position_ = 0;
     std::uint32_t size_ = 0;
-    std::uint32_t capacity_ = 0;
     protocol_buffers::allocate_function allocate_;
     protocol_buffers::release_function release_;
 };

@@ -1,5 +1,6 @@
 #include "vault/vault_requests.h"
 
+#include "foundation/kv_memory.h"
 #include "foundation/trace.h"
 #include "vault/vault_status.h"
 
@@ -24,7 +25,7 @@ void write_id_field(ProtocolBuffersWriter& writer, const vault_key_id& id) noexc
     std::uint8_t bytes[16];
     key_id_bytes(id, bytes);
     writer.writeBytesField(field_key_id, bytes, sizeof bytes);
-    for (auto& b : bytes) b = 0;
+    kv_memory::wipe(bytes, sizeof bytes);
 }
 
 void write_optional_text(ProtocolBuffersWriter& writer, std::uint32_t field, const char16_t* text) noexcept {

@@ -18,6 +18,9 @@ xml_char* allocate_units(std::int32_t units) {
     if (!p) throw std::bad_alloc();
     return p;
 }
+
+// The text of every buffer without an array; never written (set_length skips it).
+xml_char no_text[1] = {0};
 }  // namespace
 
 std::int32_t xml_checked_length(std::size_t n) {
@@ -31,10 +34,22 @@ xml_buffer::xml_buffer(std::int32_t growth)
     text[0] = 0;
 }
 
-xml_buffer::~xml_buffer() { kvxml_pool_free(text, bytes_of(capacity + 1)); }
+xml_buffer::xml_buffer(unallocated_t) noexcept
+    : capacity(0), text(no_text), block(default_block), size(0) {}
+
+xml_buffer::~xml_buffer() {
+    if (capacity) kvxml_pool_free(text, bytes_of(capacity + 1));
+}
 
 void xml_buffer::reserve(std::int32_t n) {
     if (n <= capacity) return;
+    if (capacity == 0) {  // the first room: exactly n
+        if (n >= INT32_MAX) throw std::bad_alloc();
+        text = allocate_units(n + 1);
+        text[0] = 0;
+        capacity = n;
+        return;
+    }
     // (n / block + 1) * block, refused when it would leave the 32-bit range.
     const std::int64_t grown = (static_cast<std::int64_t>(n) / block + 1) * block;
     if (grown >= INT32_MAX) throw std::bad_alloc();
@@ -106,7 +121,8 @@ void xml_buffer::substring(std::int32_t start, std::int32_t count) noexcept {
 
 void xml_buffer::decode_entities() {
     if (!xml_needs_decoding(text, size)) return;
-    xml_buffer decoded(size > 1024 ? size : default_block);
+    xml_buffer decoded(unallocated);
+    decoded.reserve(size);  // decoding never lengthens a text
     xml_decode_entities(text, size, decoded);
     std::swap(text, decoded.text);
     std::swap(capacity, decoded.capacity);
@@ -116,7 +132,7 @@ void xml_buffer::decode_entities() {
 void xml_buffer::escape() {
     const std::int32_t escaped = xml_escaped_length(text, size);
     if (escaped == size) return;
-    xml_buffer out(block);
+    xml_buffer out(unallocated);
     out.reserve(escaped);
     xml_write_escaped(text, size, out.text);
     out.set_length(escaped);
@@ -126,6 +142,11 @@ void xml_buffer::escape() {
 }
 
 xml_char* xml_buffer::detach() {
+    if (capacity == 0) {  // no array of its own to hand out
+        xml_char* empty = allocate_units(1);
+        empty[0] = 0;
+        return empty;
+    }
     xml_char* fresh = allocate_units(block + 1);
     fresh[0] = 0;
     xml_char* out = text;

@@ -4,6 +4,10 @@
 // (n / block + 1) * block and reallocates the array to capacity + 1 units, keeping the
 // contents; a failed reallocation (or a size past the 32-bit range) throws std::bad_alloc.
 // A fresh buffer holds "" with capacity == block (an array of block + 1 units).
+// A buffer made with `unallocated` holds "" without an array (capacity 0) until it first
+// needs room, and then gets exactly the room asked for; later growth follows the rule.
+// The tree's names, values and texts are such buffers: most are short or empty, and a
+// block per string would multiply the memory of a document of many small elements.
 // The array comes from malloc, so a detached array is released with free().
 #include <cstdint>
 
@@ -15,6 +19,9 @@ public:
     static constexpr std::int32_t line_block = 1024;  // serializer and get_inner_text
 
     explicit xml_buffer(std::int32_t block = default_block);
+    struct unallocated_t {};
+    static constexpr unallocated_t unallocated{};
+    explicit xml_buffer(unallocated_t) noexcept;
     ~xml_buffer();
     xml_buffer(const xml_buffer&) = delete;
     xml_buffer& operator=(const xml_buffer&) = delete;
@@ -51,11 +58,14 @@ public:
     xml_char* detach();
     // Writable access for code that fills reserved room itself; set_length ends the text.
     xml_char* data() noexcept { return text; }
-    void set_length(std::int32_t n) noexcept { size = n; text[n] = 0; }
+    void set_length(std::int32_t n) noexcept {
+        size = n;
+        if (capacity) text[n] = 0;  // without an array n is 0 and the text is already ""
+    }
 
 private:
     std::int32_t capacity;  // characters the array holds, NUL not counted
-    xml_char* text;         // capacity + 1 units, never null, NUL-terminated
+    xml_char* text;         // capacity + 1 units (a shared "" when capacity is 0), never null
     std::int32_t block;     // growth quantum
     std::int32_t size;      // current length, cached so appends do not rescan
 };

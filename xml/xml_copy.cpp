@@ -1,16 +1,19 @@
 // clone_into, copy_children and copy_document. Deep copies walk the source iteratively;
 // a copy into the source's own subtree is built apart first and then moved in, so the
 // copy never meets its own new nodes.
+#include "xml/xml_attribute_index.h"
 #include "xml/xml_model.h"
+#include "xml/xml_tree_walk.h"
 
 namespace {
 // A node in no tree with the source's name, text and attributes (set_attribute order).
 KVXML_node* shallow_copy(KVXML_node* source) {
     kvxml_node_guard copy(new KVXML_node(source->name.c_str(), source->name.length()));
     copy.node->text.assign(source->text.c_str(), source->text.length());
+    kvxml_attribute_index attributes;
+    attributes.begin(copy.node);
     for (KVXML_attrib* a = source->first_attribute; a; a = a->next) {
-        copy.node->attribute_slot(a->name.c_str(), a->name.length())
-            ->value.assign(a->value.c_str(), a->value.length());
+        attributes.slot(a->name.c_str(), a->name.length())->value.assign(a->value.c_str(), a->value.length());
     }
     return copy.release();
 }
@@ -27,8 +30,8 @@ void copy_below(KVXML_node* source, KVXML_node* top) {
     KVXML_node* from = source;
     KVXML_node* to = top;
     for (;;) {
-        if (from->first_child) {
-            from = from->first_child;
+        if (KVXML_node* child_from = kvxml_first_child(from)) {
+            from = child_from;
             KVXML_node* child = shallow_copy(from);
             link_after(to, nullptr, child);
             to = child;
@@ -36,8 +39,8 @@ void copy_below(KVXML_node* source, KVXML_node* top) {
         }
         for (;;) {
             if (from == source) return;
-            if (from->next_sibling) {
-                from = from->next_sibling;
+            if (KVXML_node* next_from = kvxml_next_sibling(from)) {
+                from = next_from;
                 KVXML_node* sibling = shallow_copy(from);
                 link_after(to->parent, to, sibling);
                 to = sibling;
@@ -45,6 +48,7 @@ void copy_below(KVXML_node* source, KVXML_node* top) {
             }
             from = from->parent;
             to = to->parent;
+            if (!from) return;
         }
     }
 }

@@ -19,7 +19,7 @@ class KVXML_attrib final : public KV_xml_attrib {
 public:
     KVXML_POOLED_ALLOCATION
     KVXML_attrib(const xml_char* attribute_name, std::int32_t name_length)
-        : name(), value(), next(nullptr), prev(nullptr) {
+        : name(xml_buffer::unallocated), value(xml_buffer::unallocated), next(nullptr), prev(nullptr) {
         name.assign(attribute_name, name_length);
     }
     const xml_char* get_name() override { return name.c_str(); }
@@ -69,6 +69,9 @@ public:
 
     // The attribute of that name, creating it at the end of the list when missing.
     KVXML_attrib* attribute_slot(const xml_char* attribute_name, std::int32_t name_length);
+    // A new attribute of that name after last, the list's last attribute (null: none).
+    KVXML_attrib* link_attribute(const xml_char* attribute_name, std::int32_t name_length,
+                                 KVXML_attrib* last);
     bool is_declaration() const noexcept { return name.equals_nocase(KVXML_TEXT("?xml")); }
     void link_child(KVXML_node* child) noexcept;  // append_child without the cast
 

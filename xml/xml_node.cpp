@@ -38,7 +38,7 @@ bool name_is(const xml_buffer& name, const path_piece& piece) noexcept {
 
 // The first sibling from candidate on (inclusive) whose name is the piece.
 KVXML_node* first_named(KVXML_node* candidate, const path_piece& piece) noexcept {
-    while (candidate && !name_is(candidate->name, piece)) candidate = candidate->next_sibling;
+    while (candidate && !name_is(candidate->name, piece)) candidate = kvxml_next_sibling(candidate);
     return candidate;
 }
 }  // namespace
@@ -54,8 +54,8 @@ KVXML_node::KVXML_node(const xml_char* node_name)
     : KVXML_node(node_name, xml_checked_length(xml_length(node_name))) {}
 
 KVXML_node::KVXML_node(const xml_char* node_name, std::int32_t name_length)
-    : first_child(nullptr), next_sibling(nullptr), parent(nullptr), name(), text(),
-      first_attribute(nullptr) {
+    : first_child(nullptr), next_sibling(nullptr), parent(nullptr), name(xml_buffer::unallocated),
+      text(xml_buffer::unallocated), first_attribute(nullptr) {
     name.assign(node_name, name_length);
 }
 
@@ -69,21 +69,22 @@ KVXML_node::~KVXML_node() {
 
 void kvxml_destroy_tree(KVXML_node* node) noexcept {
     if (!node) return;
-    // Children waiting to be freed form one list through their sibling links; a node's
-    // children are put at its front before the node goes. The node's own sibling link
-    // is not followed: release does not unlink from the parent.
-    KVXML_node* pending = node->first_child;
+    // The nodes waiting to be freed form one list through their sibling links. A node
+    // with children hands its first child to the front of that list, ahead of itself,
+    // so every node is visited a constant number of times. The top node's own sibling
+    // link is not followed: release does not unlink from the parent.
+    KVXML_node* n = node->first_child;
     delete node;
-    while (pending) {
-        KVXML_node* n = pending;
-        pending = n->next_sibling;
+    while (n) {
         if (KVXML_node* child = n->first_child) {
-            KVXML_node* last = child;
-            while (last->next_sibling) last = last->next_sibling;
-            last->next_sibling = pending;
-            pending = child;
+            n->first_child = child->next_sibling;
+            child->next_sibling = n;
+            n = child;
+        } else {
+            KVXML_node* next = n->next_sibling;
+            delete n;
+            n = next;
         }
-        delete n;
     }
 }
 
@@ -103,6 +104,11 @@ KVXML_attrib* KVXML_node::attribute_slot(const xml_char* attribute_name, std::in
         if (kvxml_equal_run_nocase(a->name.c_str(), attribute_name, name_length)) return a;
         last = a;
     }
+    return link_attribute(attribute_name, name_length, last);
+}
+
+KVXML_attrib* KVXML_node::link_attribute(const xml_char* attribute_name, std::int32_t name_length,
+                                         KVXML_attrib* last) {
     auto* added = new KVXML_attrib(attribute_name, name_length);
     added->prev = last;
     (last ? last->next : first_attribute) = added;
@@ -194,8 +200,17 @@ KV_xml_node* KVXML_node::add_child(const xml_char* child_name) {
     return child;
 }
 
-void KVXML_node::append_child(KV_xml_node* child) {
-    if (child) link_child(kvxml_impl(child));
+void KVXML_node::append_child(KV_xml_node* child_node) {
+    KVXML_node* child = kvxml_impl(child_node);
+    if (!child) return;
+    // A node hangs in one place only. One that is still linked elsewhere moves (linking it
+    // twice would cut its old list short and leave a parent link that a walk would
+    // follow out of the tree); one that would end up below itself stays where it is.
+    for (KVXML_node* above = this; above; above = above->parent) {
+        if (above == child) return;
+    }
+    if (child->parent) child->parent->remove_child(child);
+    link_child(child);
 }
 
 void KVXML_node::remove_child(KV_xml_node* child) {
@@ -233,16 +248,16 @@ KV_xml_node* KVXML_node::find_by_path(const xml_char* path) {
     // is piece k; on a dead end move to its next matching sibling, or back up a level.
     const std::size_t last = pieces.size() - 1;
     std::size_t level = 0;
-    KVXML_node* at = first_named(first_child, pieces[0]);
+    KVXML_node* at = first_named(kvxml_first_child(this), pieces[0]);
     while (at) {
         if (level == last) return at;
-        if (KVXML_node* down = first_named(at->first_child, pieces[level + 1])) {
+        if (KVXML_node* down = first_named(kvxml_first_child(at), pieces[level + 1])) {
             at = down;
             ++level;
             continue;
         }
         for (;;) {
-            if (KVXML_node* next = first_named(at->next_sibling, pieces[level])) { at = next; break; }
+            if (KVXML_node* next = first_named(kvxml_next_sibling(at), pieces[level])) { at = next; break; }
             if (level == 0) return nullptr;
             at = at->parent;
             --level;
@@ -269,25 +284,31 @@ bool KVXML_node::equals_deep(KV_xml_node* other_node) {
     // Both trees are walked in step; every pair met must be shallow-equal and the
     // children lists must end together.
     KVXML_node* a = this;
+    KVXML_node* const b_top = b;
     for (;;) {
-        if (a->first_child || b->first_child) {
-            if (!a->first_child || !b->first_child) return false;
-            a = a->first_child;
-            b = b->first_child;
+        KVXML_node* a_child = kvxml_first_child(a);
+        KVXML_node* b_child = kvxml_first_child(b);
+        if (a_child || b_child) {
+            if (!a_child || !b_child) return false;
+            a = a_child;
+            b = b_child;
             if (a->differs_shallow(b)) return false;
             continue;
         }
         for (;;) {
-            if (a == this) return true;
-            if (a->next_sibling || b->next_sibling) {
-                if (!a->next_sibling || !b->next_sibling) return false;
-                a = a->next_sibling;
-                b = b->next_sibling;
+            if (a == this || b == b_top) return a == this && b == b_top;
+            KVXML_node* a_next = kvxml_next_sibling(a);
+            KVXML_node* b_next = kvxml_next_sibling(b);
+            if (a_next || b_next) {
+                if (!a_next || !b_next) return false;
+                a = a_next;
+                b = b_next;
                 if (a->differs_shallow(b)) return false;
                 break;
             }
             a = a->parent;
             b = b->parent;
+            if (!a || !b) return false;
         }
     }
 }

@@ -1,14 +1,15 @@
 // The parser. Each step moves the position on or fails, and a failure anywhere fails the
-// whole parse. A table classifies the ASCII units (white space, name end, markup start)
+// whole parse. A table classifies the ASCII units (white space, name end)
 // so the hot loops decide with one lookup; other units are white space only when the
 // runtime's iswspace says so.
 #include "xml/xml_parser.h"
 
+#include "xml/xml_attribute_index.h"
 #include "xml/xml_entities.h"
 #include "xml/xml_tree_walk.h"
 
 namespace {
-enum : unsigned char { c_space = 1, c_name_end = 2, c_lt = 4, c_text_stop = 8 };
+enum : unsigned char { c_space = 1, c_name_end = 2 };
 
 struct char_table {
     unsigned char cls[128] = {};
@@ -17,10 +18,7 @@ struct char_table {
         cls[' '] |= c_space | c_name_end;
         cls['/'] |= c_name_end;
         cls['>'] |= c_name_end;
-        cls[0] |= c_name_end | c_text_stop;
-        cls['<'] |= c_lt | c_text_stop;
-        cls['\r'] |= c_text_stop;
-        cls['\n'] |= c_text_stop;
+        cls[0] |= c_name_end;
     }
 };
 constexpr char_table table;
@@ -36,7 +34,7 @@ inline bool opens_comment(const xml_char* p) noexcept {
 
 // Steps over white space and comments. "-->" is searched from the "<" of the opener,
 // so "<!-->" is already a whole comment; an unclosed comment runs to the end.
-const xml_char* skip(const xml_char* p) noexcept {
+const xml_char* skip_slow(const xml_char* p) noexcept {
     for (;;) {
         while (is_space(*p)) ++p;
         if (!opens_comment(p)) return p;
@@ -44,6 +42,11 @@ const xml_char* skip(const xml_char* p) noexcept {
         while (*q && !(q[0] == u'-' && q[1] == u'-' && q[2] == u'>')) ++q;
         p = *q ? q + 3 : q;
     }
+}
+
+// Most positions need no skipping at all: decide that without a call.
+inline const xml_char* skip(const xml_char* p) noexcept {
+    return (*p < 128 && !(table.cls[*p] & c_space) && *p != u'<') ? p : skip_slow(p);
 }
 
 inline const xml_char* to_lt(const xml_char* p) noexcept {
@@ -78,11 +81,24 @@ public:
 private:
     bool gather_text(const xml_char* p, KVXML_node* node);
     xml_buffer scratch_;  // values with line breaks, reused
+    kvxml_attribute_index attributes_;
 };
+
+// Appends [p, end) without its carriage returns and line feeds, a run at a time; the
+// caller has made room for all of it.
+void append_without_line_breaks(xml_buffer& out, const xml_char* p, const xml_char* end) {
+    while (p < end) {
+        const xml_char* run = p;
+        while (p < end && *p != u'\r' && *p != u'\n') ++p;
+        out.append(run, static_cast<std::int32_t>(p - run));
+        while (p < end && (*p == u'\r' || *p == u'\n')) ++p;
+    }
+}
 
 bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed) {
     p = skip(p);
     closed = false;
+    attributes_.begin(node);
     while (*p) {
         if (*p == u'>' || *p == u'/') break;
         // Name: everything up to "=", trailing white space trimmed.
@@ -105,21 +121,20 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
             if (*p == u'\r' || *p == u'\n') broken = true;
         }
         const xml_char* value = value_start;
-        std::int32_t value_length = static_cast<std::int32_t>(p - value_start);
+        std::int32_t value_length = xml_checked_length(static_cast<std::size_t>(p - value_start));
         if (broken) {
             scratch_.clear();
-            for (const xml_char* q = value_start; q < p; ++q) {
-                if (*q != u'\r' && *q != u'\n') scratch_.append(*q);
-            }
+            scratch_.reserve(value_length);
+            append_without_line_breaks(scratch_, value_start, p);
             value = scratch_.c_str();
             value_length = scratch_.length();
         }
         KVXML_attrib* slot =
-            node->attribute_slot(name_start, static_cast<std::int32_t>(name_end - name_start));
+            attributes_.slot(name_start, static_cast<std::int32_t>(name_end - name_start));
         if (xml_needs_decoding(value, value_length)) {
-            xml_buffer decoded(value_length > 1024 ? value_length : xml_buffer::default_block);
-            xml_decode_entities(value, value_length, decoded);
-            slot->value.assign(decoded.c_str(), decoded.length());
+            slot->value.clear();
+            slot->value.reserve(value_length);  // decoding never lengthens a value
+            xml_decode_entities(value, value_length, slot->value);
         } else {
             slot->value.assign(value, value_length);
         }
@@ -134,15 +149,11 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
 }
 
 bool parser::gather_text(const xml_char* p, KVXML_node* node) {
+    const xml_char* end = to_lt(p);
+    if (*end != u'<') return false;  // no end tag
     xml_buffer& text = node->text;
-    for (;;) {
-        const xml_char* run = p;
-        while (!has(*p, c_text_stop)) ++p;
-        text.append(run, static_cast<std::int32_t>(p - run));
-        if (*p == u'\r' || *p == u'\n') { ++p; continue; }
-        break;
-    }
-    if (*p != u'<') return false;  // no end tag
+    text.reserve(xml_checked_length(static_cast<std::size_t>(end - p)));
+    append_without_line_breaks(text, p, end);
     text.trim_end();
     text.decode_entities();
     return true;

@@ -8,7 +8,10 @@
 // thread ends (the platform layer installs kvxml_pool_thread_start for that). Blocks may be freed on another thread than the one that made them.
 #include <cstddef>
 
-inline constexpr std::size_t kvxml_pool_limit = 4u << 20;  // bytes cached per thread
+// Bytes cached per thread: the blocks of a 1 MB envelope made only of the smallest
+// elements ("<a/>", about 15 MB), so that even such a text is loaded from the cache.
+// The cache only ever holds blocks of trees the thread has already built.
+inline constexpr std::size_t kvxml_pool_limit = 16u << 20;
 
 // A block of at least n bytes (malloc'ed); null when memory runs out.
 void* kvxml_pool_alloc(std::size_t n) noexcept;

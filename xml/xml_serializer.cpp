@@ -13,13 +13,14 @@
 #include <new>
 
 #include "xml/xml_entities.h"
+#include "xml/xml_tree_walk.h"
 
 namespace {
 struct counter {
     std::int64_t total = 0;
     void text(const xml_char*, std::int32_t n) { total += n; }
     void ascii(const char* s) { total += static_cast<std::int64_t>(std::strlen(s)); }
-    void indent(int depth) { total += 2 * static_cast<std::int64_t>(depth); }
+    void indent(int depth) { total += 2 * static_cast<std::int64_t>(depth); }  // depth >= 0
     void escaped(const xml_buffer& b) { total += xml_escaped_length(b.c_str(), b.length()); }
 };
 
@@ -35,7 +36,7 @@ struct writer {
 };
 
 template <typename Sink>
-void write_open(Sink& out, KVXML_node* n, int depth, bool declaration) {
+void write_open(Sink& out, KVXML_node* n, int depth, bool declaration, bool children) {
     out.indent(depth);
     out.ascii("<");
     out.text(n->name.c_str(), n->name.length());
@@ -52,7 +53,7 @@ void write_open(Sink& out, KVXML_node* n, int depth, bool declaration) {
         return;
     }
     out.ascii(declaration ? "?>" : ">");
-    if (n->first_child) {
+    if (children) {
         out.ascii("\r\n");
     } else if (!n->first_attribute) {
         out.ascii("\r\n");
@@ -69,26 +70,32 @@ void write_close(Sink& out, KVXML_node* n, int depth, bool declaration, bool had
     out.ascii(">\r\n");
 }
 
+// Both passes (counting, then writing) run this same walk over the same tree, so they
+// agree on every character. It follows only the links kvxml_first_child and
+// kvxml_next_sibling allow, so every climb retraces the way down and the depth never
+// drops below zero; the guards below hold even if that were ever not so.
 template <typename Sink>
 void write_tree(Sink& out, KVXML_node* root) {
     KVXML_node* n = root;
     int depth = 0;
     while (n) {
         const bool declaration = n->is_declaration();
-        write_open(out, n, depth, declaration);
-        if (n->text.length() == 0 && n->first_child) {
-            n = n->first_child;
+        KVXML_node* child = n->text.length() == 0 ? kvxml_first_child(n) : nullptr;
+        write_open(out, n, depth, declaration, child != nullptr);
+        if (child) {
+            n = child;
             ++depth;
             continue;
         }
         write_close(out, n, depth, declaration, false);
         // Close every ancestor whose last child has just been written.
-        while (n != root && !n->next_sibling) {
+        while (n != root && !kvxml_next_sibling(n)) {
             n = n->parent;
-            --depth;
+            if (!n) return;
+            if (depth > 0) --depth;
             write_close(out, n, depth, n->is_declaration(), true);
         }
-        n = (n == root) ? nullptr : n->next_sibling;
+        n = (n == root) ? nullptr : kvxml_next_sibling(n);
     }
 }
 }  // namespace

@@ -92,6 +92,12 @@ TEST(KvPath, ChangingTheTextDropsTheItemListAndTheValue) {
         {"assign_text", [](KV_path& p) { p.assign_text(L"other"); }, true},
         {"join", [](KV_path& p) { p.join(KV_string(L"more")); }, true},
         {"join of a null component", [](KV_path& p) { p.join(KV_string(nullptr)); }, false},
+        {"append", [](KV_path& p) { p.append(L"x"); }, true},
+        {"assign of a string", [](KV_path& p) { p.assign(KV_string(L"other")); }, true},
+        {"assign_text through the base", [](KV_path& p) { static_cast<KV_string&>(p).assign_text(L"o"); }, true},
+        {"move through the base", [](KV_path& p) { static_cast<KV_string&>(p) = KV_string(L"o"); }, true},
+        {"substring into it", [](KV_path& p) { KV_string(L"other").substring_from(p, 1); }, true},
+        {"narrow", [](KV_path& p) { p.narrow(); }, false},
     };
     for (const row& r : rows) {
         KV_path p = path_of(L"C:\\data");
@@ -101,6 +107,14 @@ TEST(KvPath, ChangingTheTextDropsTheItemListAndTheValue) {
         EXPECT_EQ(p.item_list() == nullptr, r.text_changes) << r.what;
         EXPECT_EQ(p.value() == 0, r.text_changes) << r.what;
     }
+}
+
+TEST(KvPath, AssigningAPartOfItselfCopiesItBeforeTheBufferGoes) {
+    KV_path p = path_of(L"C:\\dir\\file");
+    p.assign_path(p.text() + 3);
+    EXPECT_STREQ(p.text(), L"dir\\file");
+    p.assign_text(p.text() + 4);
+    EXPECT_STREQ(p.text(), L"file");
 }
 
 TEST(KvPath, DefaultIsTheEmptyTextWithoutExtras) {

@@ -167,6 +167,14 @@ TEST(KvString, AssignTextReplacesWideAndKeepsNarrow) {
     EXPECT_STREQ(s.text(), L"third");
 }
 
+TEST(KvString, AssigningAPartOfItselfCopiesItBeforeTheBufferGoes) {
+    KV_string s(L"abcdef");
+    s.assign_text(s.text() + 2);
+    EXPECT_STREQ(s.text(), L"cdef");
+    s.assign_text(s.text());
+    EXPECT_STREQ(s.text(), L"cdef");
+}
+
 TEST(KvString, Duplicate) {
     recording_allocator recorder;
     const KV_string s(L"copy me");

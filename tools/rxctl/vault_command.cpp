@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/kv_memory.h"
 #include "vault/vault_driver_com_win.h"
 
 namespace {
@@ -84,6 +85,10 @@ bool parse_guid(const wchar_t* text, GUID& guid) {
 }
 
 bool parse_key_bytes(const wchar_t* text, std::vector<std::uint8_t>& bytes) {
+    // Room for all of it at once: a growing vector would leave unwiped copies behind.
+    std::size_t digits = 0;
+    while (text[digits] != 0) ++digits;
+    bytes.reserve(digits / 2 + 1);
     std::uint32_t v = 0;
     while (*text != 0) {
         if (!parse_hex(text, 2, v)) return false;
@@ -161,7 +166,9 @@ public:
         return 1;
     }
     ~command_line_key() {
-        for (auto& b : key_data) b = 0;  // key material
+        // Key material: wiped before the containers give their memory back.
+        kv_memory::wipe(key_data.data(), key_data.size());
+        kv_memory::wipe(key_text.data(), key_text.size() * sizeof(char16_t));
     }
 };
 

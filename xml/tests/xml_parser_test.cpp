@@ -1,6 +1,8 @@
 // The parser's rules and quirks, one table per rule: input, load result, resulting tree.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "xml_test_support.h"
 
 namespace {
@@ -131,6 +133,24 @@ TEST(XmlParser, AttributeLists) {
         {"<?pi data?><a/>", 0, provisional},
     };
     CHECK_TABLE(rows);
+}
+
+TEST(XmlParser, RepeatedNamesAmongManyAttributesKeepTheirPlace) {
+    // Enough attributes for the parser (and a copy) to find names through their index.
+    std::string text = "<a";
+    for (int i = 0; i < 100; ++i) text += " n" + std::to_string(i) + "='" + std::to_string(i) + "'";
+    for (int i = 0; i < 100; i += 7) text += " N" + std::to_string(i) + "='x'";
+    doc_ptr doc = new_doc();
+    ASSERT_EQ(1, doc->load_from_string(X((text + "/>").c_str()).c_str()));
+    KV_xml_node* a = doc->get_root()->get_child(0, nullptr);
+    for (int i = 0; i < 100; ++i) {
+        KV_xml_attrib* attribute = a->get_attribute(i, nullptr);
+        ASSERT_NE(nullptr, attribute);
+        EXPECT_EQ("n" + std::to_string(i), narrow(attribute->get_name()));
+        EXPECT_EQ(i % 7 ? std::to_string(i) : "x", narrow(attribute->get_value()));
+    }
+    EXPECT_EQ(nullptr, a->get_attribute(100, nullptr));
+    EXPECT_EQ(dump(a), dump(a->clone_into(a, doc->get_root())));
 }
 
 TEST(XmlParser, ElementText) {

@@ -1,0 +1,96 @@
+#include "xml/xml_attribute_index.h"
+
+#include <random>
+
+#include "xml/xml_tree_walk.h"
+
+namespace {
+// Up to this many attributes a scan of the list is cheaper than hashing.
+constexpr std::size_t scanned_attributes = 8;
+
+std::uint64_t random_seed() noexcept {
+    try {
+        std::random_device source;
+        return (std::uint64_t{source()} << 32) ^ source();
+    } catch (...) {
+        // No random source: the address of a local still differs between processes.
+        int local = 0;
+        return reinterpret_cast<std::uintptr_t>(&local) * 0x9E3779B97F4A7C15ull;
+    }
+}
+
+std::uint64_t seed() noexcept {
+    static const std::uint64_t value = random_seed();
+    return value;
+}
+
+// The name's hash with A..Z folded: FNV-1a over the units from the secret seed, then a
+// full-avalanche finish so that the low bits (the table index) depend on every unit.
+std::uint64_t kvxml_name_hash(const xml_char* name, std::int32_t length) noexcept {
+    std::uint64_t h = seed();
+    for (std::int32_t i = 0; i < length; ++i) h = (h ^ xml_fold(name[i])) * 0x100000001B3ull;
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ull;
+    return h ^ (h >> 33);
+}
+}  // namespace
+
+void kvxml_attribute_index::begin(KVXML_node* node) noexcept {
+    node_ = node;
+    last_ = nullptr;
+    count_ = 0;
+    table_.clear();
+}
+
+KVXML_attrib* kvxml_attribute_index::slot(const xml_char* name, std::int32_t length) {
+    std::uint64_t hash = 0;
+    if (table_.empty()) {
+        for (KVXML_attrib* a = node_->first_attribute; a; a = a->next) {
+            if (kvxml_equal_run_nocase(a->name.c_str(), name, length)) return a;
+        }
+    } else {
+        hash = kvxml_name_hash(name, length);
+        const std::size_t mask = table_.size() - 1;
+        for (std::size_t i = hash & mask; table_[i].attribute; i = (i + 1) & mask) {
+            if (table_[i].hash == hash &&
+                kvxml_equal_run_nocase(table_[i].attribute->name.c_str(), name, length))
+                return table_[i].attribute;
+        }
+    }
+    last_ = node_->link_attribute(name, length, last_);
+    ++count_;
+    if (!table_.empty()) {
+        if (2 * count_ > table_.size()) grow();  // at most half full: short probe chains
+        insert(hash, last_);
+    } else if (count_ > scanned_attributes) {
+        index_list();
+    }
+    return last_;
+}
+
+void kvxml_attribute_index::index_list() {
+    std::size_t size = 16;
+    while (size < 4 * count_) size *= 2;
+    // assign writes only the new size, whatever a larger node before left behind.
+    table_.assign(size, entry{0, nullptr});
+    for (KVXML_attrib* a = node_->first_attribute; a; a = a->next)
+        insert(kvxml_name_hash(a->name.c_str(), a->name.length()), a);
+}
+
+void kvxml_attribute_index::grow() {
+    // The entries keep their hashes, so the attributes need not be read again.
+    std::vector<entry> old(2 * table_.size(), entry{0, nullptr});
+    old.swap(table_);
+    for (const entry& e : old) {
+        if (e.attribute) insert(e.hash, e.attribute);
+    }
+}
+
+void kvxml_attribute_index::insert(std::uint64_t hash, KVXML_attrib* attribute) noexcept {
+    const std::size_t mask = table_.size() - 1;
+    std::size_t i = hash & mask;
+    while (table_[i].attribute) i = (i + 1) & mask;
+    table_[i] = {hash, attribute};
+}

@@ -1,0 +1,35 @@
+#pragma once
+// A temporary index of the attributes of one node while it is being filled (by the parser,
+// or by a copy), so that setting n attributes costs O(n) instead of comparing each new
+// name with every earlier one. The rule stays that of set_attribute: a name already there
+// (A..Z folded) gets the new value in its old place, a new name goes to the end.
+//
+// Few attributes are found by scanning the list; past that the names go into an
+// open-addressing table keyed by a hash with a per-process random seed, so that a
+// hostile text cannot choose names that all land in one probe chain.
+#include <cstdint>
+#include <vector>
+
+#include "xml/xml_model.h"
+
+class kvxml_attribute_index {
+public:
+    // Starts on a node that has no attributes yet; forgets the previous node.
+    void begin(KVXML_node* node) noexcept;
+    // The node's attribute of that name, appended to its list when missing.
+    KVXML_attrib* slot(const xml_char* name, std::int32_t length);
+
+private:
+    struct entry {
+        std::uint64_t hash;
+        KVXML_attrib* attribute;  // null: free
+    };
+    void index_list();  // puts every attribute of the list into a new table
+    void grow();        // doubles the table
+    void insert(std::uint64_t hash, KVXML_attrib* attribute) noexcept;
+
+    KVXML_node* node_ = nullptr;
+    KVXML_attrib* last_ = nullptr;
+    std::size_t count_ = 0;
+    std::vector<entry> table_;  // empty while the list is scanned; else a power of two
+};
