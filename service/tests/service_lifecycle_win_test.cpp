@@ -42,6 +42,15 @@ void set_page_file_flag(DWORD value) {
     RegSetKeyValueW(HKEY_LOCAL_MACHINE, memory_management, L"ClearPageFileAtShutdown", REG_DWORD, &value, sizeof value);
 }
 
+// The start event is set once the manager runs, before the subscriptions are made.
+bool wait_for_subscriptions() {
+    for (int tries = 0; tries < 500; ++tries) {
+        if (event_system_double::stored_subscriptions().size() == 7) return true;
+        Sleep(20);
+    }
+    return false;
+}
+
 class ServiceHost : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -60,6 +69,7 @@ TEST_F(ServiceHost, StartsAndStopsEverythingInOrder) {
     ASSERT_TRUE(wait_for_start_event(30000));
     EXPECT_EQ(page_file_flag(), 0u) << "the first start after a restart clears the flag";
 
+    ASSERT_TRUE(wait_for_subscriptions());
     const DWORD pid = service_process_id();
     const auto stored = event_system_double::stored_subscriptions();
     ASSERT_EQ(stored.size(), 7u);
@@ -106,7 +116,7 @@ TEST_F(ServiceHost, ControlsOtherThanStopAndShutdownChangeNothing) {
 
 TEST_F(ServiceHost, FiredLogoffReachesTheVaultDriverAndWaitingProcesses) {
     ASSERT_TRUE(start_service());
-    ASSERT_TRUE(wait_for_start_event(30000));
+    ASSERT_TRUE(wait_for_subscriptions());
     KV_event locked(system_notification(L"screen_lock").c_str(), true, false);
     KV_event logged_off(system_notification(L"user_logoff").c_str(), true, false);
     EXPECT_EQ(event_system_double::fire(L"DisplayLock", L"SYSTEM").status, S_OK);
