@@ -10,6 +10,7 @@
 #include "tests/doubles/vault_driver_double_win.h"
 
 #include <oleauto.h>
+#include <tlhelp32.h>
 
 namespace service_host_test {
 namespace {
@@ -63,6 +64,15 @@ DWORD exit_code() {
 DWORD service_process_id() {
     SERVICE_STATUS_PROCESS status{};
     return query(status) && status.dwCurrentState != SERVICE_STOPPED ? status.dwProcessId : 0;
+}
+
+DWORD server_process_id() {
+    const unique_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if (_wcsicmp(entry.szExeFile, L"KvRxCoreService.exe") == 0) return entry.th32ProcessID;
+    return 0;
 }
 
 bool wait_for_state(DWORD wanted, DWORD timeout_ms) {

@@ -35,6 +35,8 @@ bool stop_service();
 
 // The process id of the running service, 0 when it does not run.
 DWORD service_process_id();
+// The process id of a running KvRxCoreService.exe (the local server), 0 when none runs.
+DWORD server_process_id();
 
 // A new RX_core_service_disp of the running server, created out of process.
 com_ptr<RX_core_service_disp_i> connect(HRESULT* result = nullptr);

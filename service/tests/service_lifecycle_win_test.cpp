@@ -14,6 +14,7 @@
 #include "tests/doubles/vault_driver_double_win.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 using namespace service_host_test;
@@ -166,6 +167,39 @@ TEST_F(ServiceHost, ExitCodesOutsideTheControlManager) {
     ASSERT_EQ(registration_test::run(registration_test::service_exe(), L"-UnregServer"), 0u);
     EXPECT_EQ(registration_test::run(registration_test::service_exe(), L""), static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
         << "without the AppID the program does not start";
+}
+
+// Without "LocalService" COM starts the program as a local server, which ends about a
+// second after its last client has gone. (A stored logon subscription would hold the
+// server like a client does, so the event system is left out.)
+TEST(LocalServer, EndsSoonAfterItsLastClient) {
+    trace_test::trace_capture capture;
+    ASSERT_TRUE(capture.ready());
+    event_system_double::unregister_double();  // E_INVALIDARG when it was not registered
+    ASSERT_EQ(registration_test::run(registration_test::service_exe(), L"-RegServer"), 0u);
+    ASSERT_TRUE(add_type_library_alias());
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        HRESULT created = E_FAIL;
+        auto dispatcher = connect(&created);
+        ASSERT_TRUE(dispatcher) << std::hex << created;
+        EXPECT_EQ(call(dispatcher.get(), L"<function name=\"manager_echo\"/>").ret_code, S_OK);
+        const DWORD server = server_process_id();
+        ASSERT_NE(server, 0u);
+        const unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, server));
+        ASSERT_TRUE(process);
+        dispatcher.reset();
+        const ULONGLONG released = GetTickCount64();
+        EXPECT_EQ(WaitForSingleObject(process.get(), 15000), WAIT_OBJECT_0);
+        std::printf("local server ended %llu ms after its last client\n", GetTickCount64() - released);
+    }
+    CoUninitialize();
+    EXPECT_FALSE(in_order({L"CRxCoreServiceModule::LogEvent"})) << "no service events";
+    EXPECT_TRUE(in_order({L"CRxCoreServiceModule::PreMessageLoop: Failed to create event system!",
+                          L"CRxCoreServiceModule::PostMessageLoop[0]"}));
+    registration_test::run(registration_test::service_exe(), L"-UnregServer");
+    remove_type_library_alias();
+    event_system_double::register_double();
 }
 
 // The control manager does not pass SERVICE_CONTROL_SHUTDOWN on request (and Wine's never
