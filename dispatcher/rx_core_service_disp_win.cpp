@@ -10,19 +10,6 @@ extern "C" const IID IID_ISensLogon = {
 namespace {
 constexpr GUID sens_events_library = {
     0xD597DEED, 0x5B9F, 0x11D1, {0x8D, 0xD2, 0x00, 0xAA, 0x00, 0x4A, 0xBD, 0x5E}};
-
-// IDispatch::GetTypeInfoCount and GetTypeInfo of a part described by `source`.
-HRESULT type_info_count(UINT* count) {
-    if (count == nullptr) return E_POINTER;
-    *count = 1;
-    return S_OK;
-}
-HRESULT type_info(type_info_source& source, UINT index, LCID locale, ITypeInfo** info) {
-    if (info == nullptr) return E_POINTER;
-    *info = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    return source.get(locale, info);
-}
 }  // namespace
 
 type_info_source& service_type_info() noexcept {
@@ -34,44 +21,6 @@ type_info_source& logon_type_info() noexcept {
     static type_info_source source(sens_events_library, 2, 0, IID_ISensLogon, false);
     return source;
 }
-
-namespace rx_detail {
-
-HRESULT service_dispatch::GetTypeInfoCount(UINT* count) { return type_info_count(count); }
-HRESULT service_dispatch::GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) {
-    return type_info(service_type_info(), index, locale, info);
-}
-HRESULT service_dispatch::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
-                                        DISPID* ids) {
-    if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    return service_type_info().ids_of_names(names, count, ids);
-}
-HRESULT service_dispatch::Invoke(DISPID member, REFIID iid, LCID, WORD flags,
-                                 DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
-                                 UINT* argument_error) {
-    if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    return service_type_info().invoke(static_cast<RX_core_service_disp_i*>(this), member, flags,
-                                      parameters, result, exception, argument_error);
-}
-
-HRESULT logon_dispatch::GetTypeInfoCount(UINT* count) { return type_info_count(count); }
-HRESULT logon_dispatch::GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) {
-    return type_info(logon_type_info(), index, locale, info);
-}
-HRESULT logon_dispatch::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
-                                      DISPID* ids) {
-    if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    return logon_type_info().ids_of_names(names, count, ids);
-}
-HRESULT logon_dispatch::Invoke(DISPID member, REFIID iid, LCID, WORD flags,
-                               DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
-                               UINT* argument_error) {
-    if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    return logon_type_info().invoke(static_cast<ISensLogon*>(this), member, flags, parameters,
-                                    result, exception, argument_error);
-}
-
-}  // namespace rx_detail
 
 RX_core_service_disp::RX_core_service_disp(IUnknown* outer) noexcept
     : inner_(*this), controlling_(outer != nullptr ? outer : &inner_) {

@@ -12,36 +12,49 @@
 #include "dispatcher/rx_core_service.h"
 #include "dispatcher/type_info_win.h"
 
+// The description of RX_core_service_disp_i (a dual interface of RxCoreServiceLib 1.0).
+type_info_source& service_type_info() noexcept;
+// The description of ISensLogon (SENS events type library 2.0).
+type_info_source& logon_type_info() noexcept;
+
 namespace rx_detail {
 
-// IDispatch of RX_core_service_disp_i, served from RxCoreServiceLib.
-class service_dispatch : public RX_core_service_disp_i {
+// IDispatch of one part of the object, served from the type information `source` gives:
+// RX_core_service_disp_i from RxCoreServiceLib, ISensLogon from the system's SENS events
+// type library.
+template <typename Interface, type_info_source& (*source)() noexcept>
+class dispatch_part : public Interface {
 public:
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
-                                            DISPID* ids) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID iid, LCID locale, WORD flags,
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (count == nullptr) return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override {
+        if (info == nullptr) return E_POINTER;
+        *info = nullptr;
+        if (index != 0) return DISP_E_BADINDEX;
+        return source().get(locale, info);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) override {
+        if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+        return source().ids_of_names(names, count, ids);
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID iid, LCID, WORD flags,
                                      DISPPARAMS* parameters, VARIANT* result,
-                                     EXCEPINFO* exception, UINT* argument_error) override;
-};
-
-// IDispatch of ISensLogon, served from the system's SENS events type library.
-class logon_dispatch : public ISensLogon {
-public:
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
-                                            DISPID* ids) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID iid, LCID locale, WORD flags,
-                                     DISPPARAMS* parameters, VARIANT* result,
-                                     EXCEPINFO* exception, UINT* argument_error) override;
+                                     EXCEPINFO* exception, UINT* argument_error) override {
+        if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+        return source().invoke(static_cast<Interface*>(this), member, flags, parameters, result,
+                               exception, argument_error);
+    }
 };
 
 }  // namespace rx_detail
 
-class RX_core_service_disp final : public rx_detail::service_dispatch,
-                                   public rx_detail::logon_dispatch {
+class RX_core_service_disp final
+    : public rx_detail::dispatch_part<RX_core_service_disp_i, service_type_info>,
+      public rx_detail::dispatch_part<ISensLogon, logon_type_info> {
 public:
     // Makes an object (aggregated when `outer` is not null, which then requires
     // IID_IUnknown) and asks it for `iid`. Reports E_OUTOFMEMORY instead of throwing.
@@ -94,7 +107,3 @@ private:
     notification_map notifications_;
 };
 
-// The description of RX_core_service_disp_i (a dual interface of RxCoreServiceLib 1.0).
-type_info_source& service_type_info() noexcept;
-// The description of ISensLogon (SENS events type library 2.0).
-type_info_source& logon_type_info() noexcept;
