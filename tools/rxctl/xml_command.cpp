@@ -18,10 +18,6 @@
 #include "xml/kv_xml.h"
 
 namespace {
-struct doc_release {
-    void operator()(KV_xml_doc* d) const noexcept { d->release(); }
-};
-
 int fail(const std::string& message) {
     write_standard_error("rxctl xml: " + message + "\n");
     return 2;
@@ -49,7 +45,7 @@ int run_xml_command(int argc, wchar_t** argv) {
                         std::to_string(GetLastError()) + ")");
         }
     }
-    std::unique_ptr<KV_xml_doc, doc_release> doc(create_xml_document());
+    kv_xml_document doc(create_xml_document());
     const int loaded = doc->load_from_file(in);
     const int status = loaded ? 0 : 1;
     if (!loaded) write_standard_error("rxctl xml: " + argument_text(in) + " did not load\n");

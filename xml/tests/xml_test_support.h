@@ -17,10 +17,7 @@ std::string narrow(const xml_string& s);
 // name[a=v;b=w]"text"{child,child}; attributes, text and children only when present.
 std::string dump(KV_xml_node* node);
 
-struct doc_deleter {
-    void operator()(KV_xml_doc* d) const noexcept { d->release(); }
-};
-using doc_ptr = std::unique_ptr<KV_xml_doc, doc_deleter>;
+using doc_ptr = kv_xml_document;
 inline doc_ptr new_doc() { return doc_ptr(create_xml_document()); }
 
 // to_string as an owned string (the returned buffer is given back with free_string).
