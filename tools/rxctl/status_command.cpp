@@ -23,8 +23,8 @@ namespace {
 
 constexpr wchar_t service_name[] = L"QlnVxCoreService";
 constexpr wchar_t start_event_name[] = L"Global\\{10C9DE46-185B-4434-8E1B-E7567E1134F5}";
-constexpr wchar_t class_key[] = L"CLSID\\{3106EB92-9B4B-4D1C-8731-F46403BCAABF}";
-constexpr wchar_t type_library_key[] = L"TypeLib\\{E525C81A-0535-4FC4-B5DE-7F1FFA97266F}";
+constexpr wchar_t class_id[] = L"{3106EB92-9B4B-4D1C-8731-F46403BCAABF}";
+constexpr wchar_t type_library_id[] = L"{E525C81A-0535-4FC4-B5DE-7F1FFA97266F}";
 
 // A string value (null name: the default value), REG_SZ or REG_EXPAND_SZ taken as stored.
 bool string_value(const std::wstring& key, const wchar_t* name, std::wstring& value) {
@@ -104,8 +104,8 @@ std::string app_id_line() {
 }
 
 std::string class_line() {
-    const std::wstring key = class_key;
-    std::string line = "class " + argument_text(key.c_str() + 6) + ": ";
+    const std::wstring key = std::wstring(L"CLSID\\") + class_id;
+    std::string line = "class " + argument_text(class_id) + ": ";
     if (!key_exists(key)) return line + "not registered\n";
     std::wstring server;
     if (!string_value(key + L"\\LocalServer32", nullptr, server)) return line + "registered, no server\n";
@@ -115,8 +115,8 @@ std::string class_line() {
 // One line per registered locale of version 1.0 (the product registers 409; a locale-0
 // entry is an alias some setups add for their marshaler).
 std::string type_library_lines() {
-    const std::wstring version_key = std::wstring(type_library_key) + L"\\1.0";
-    const std::string head = "type library " + argument_text(type_library_key + 8) + ": ";
+    const std::wstring version_key = std::wstring(L"TypeLib\\") + type_library_id + L"\\1.0";
+    const std::string head = "type library " + argument_text(type_library_id) + ": ";
     unique_hkey version;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, version_key.c_str(), 0, KEY_READ, version.put()) != ERROR_SUCCESS)
         return head + "not registered\n";
