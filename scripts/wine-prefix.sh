@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Prepares, starts and stops the Wine prefix of a build folder.
-#   wine-prefix.sh up BUILD_DIR    boot the prefix once, then keep its server alive
-#   wine-prefix.sh down BUILD_DIR  stop the services we started and end the server
-# The prefix lives in BUILD_DIR/wineprefix and never touches ~/.wine.
+#   wine-prefix.sh up BUILD_DIR [PREFIX]    boot the prefix once, then keep its server alive
+#   wine-prefix.sh down BUILD_DIR [PREFIX]  stop the services we started and end the server
+# The prefix is PREFIX, by default BUILD_DIR/wineprefix (the tests'); never ~/.wine.
 set -euo pipefail
 cmd=${1:?up or down}
 build=$(cd "${2:?build folder}" && pwd)
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="${3:-$build/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 case "$cmd" in
   up)
@@ -21,14 +21,17 @@ case "$cmd" in
       touch "$WINEPREFIX/.kv-ready"
     fi
     # Without a persistent server Wine ends services and drivers silently once the
-    # last ordinary program exits. Has no effect when a server already runs.
-    wineserver -p 2>/dev/null || true
-    # Make sure the server answers before tests start.
-    timeout 60 wine cmd /c exit 0 >/dev/null 2>&1 || true
+    # last ordinary program exits. Has no effect when a server already runs. Detached
+    # from our standard streams: the server and the system processes it starts outlive
+    # this script, and a caller reading our output (a build tool, a pipe) would wait for
+    # them forever.
+    setsid wineserver -p </dev/null >/dev/null 2>&1 || true
+    # Make sure the server answers (and its system processes run) before we go on.
+    timeout 60 wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
     ;;
   down)
     [ -d "$WINEPREFIX" ] || exit 0
-    if [ -f "$build/wine-services.txt" ]; then
+    if [ -z "${3:-}" ] && [ -f "$build/wine-services.txt" ]; then
       while read -r svc; do
         [ -n "$svc" ] && timeout 30 wine net stop "$svc" >/dev/null 2>&1 || true
       done < "$build/wine-services.txt"

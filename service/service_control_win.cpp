@@ -20,6 +20,13 @@ void WINAPI CRxCoreServiceModule::control_handler(DWORD control) {
 }
 
 void CRxCoreServiceModule::run_service(DWORD, LPWSTR*) {
+    // Lets the process entry wait for the "Service stopped" entry below, on every path.
+    struct entry_finished {
+        HANDLE done;
+        ~entry_finished() {
+            if (done != nullptr) ::SetEvent(done);
+        }
+    } const finished{service_entry_done_.get()};
     state_.store(SERVICE_START_PENDING);
     service_thread_id_ = ::GetCurrentThreadId();
     status_handle_ = ::RegisterServiceCtrlHandlerW(service_name_, &CRxCoreServiceModule::control_handler);

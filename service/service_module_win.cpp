@@ -68,7 +68,10 @@ int CRxCoreServiceModule::start() {
 
     SERVICE_TABLE_ENTRYW table[] = {{service_name_, &CRxCoreServiceModule::service_main},
                                     {nullptr, nullptr}};
+    service_entry_done_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!::StartServiceCtrlDispatcherW(table)) return static_cast<int>(::GetLastError());
+    // Bounded: an entry that never ran must not hold the process.
+    if (service_entry_done_) ::WaitForSingleObject(service_entry_done_.get(), 5000);
     return static_cast<int>(status_.dwWin32ExitCode);
 }
 

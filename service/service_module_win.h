@@ -91,6 +91,9 @@ private:
     DWORD class_cookie_ = 0;
     unique_handle shutdown_event_;
     unique_handle monitor_thread_;
+    // Set when the service entry returns. The dispatcher returns as soon as SERVICE_STOPPED
+    // is reported, and the process would end while the entry still writes its last event.
+    unique_handle service_entry_done_;
 };
 
 // The process's one module; null before it is made and after it is gone.

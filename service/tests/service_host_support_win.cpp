@@ -138,9 +138,10 @@ registered_service::~registered_service() {
         manager_double::release_done();
         stop_service();
     }
+    // The alias first: the type library's version key goes only with its last locale.
+    remove_type_library_alias();
     registration_test::run(registration_test::service_exe(), L"-UnregServer");
     registration_test::remove_service(service_name);
-    remove_type_library_alias();
     manager_double::clear_start_failure();
     manager_double::reset();
     event_system_double::reset();

@@ -43,10 +43,12 @@ void set_page_file_flag(DWORD value) {
     RegSetKeyValueW(HKEY_LOCAL_MACHINE, memory_management, L"ClearPageFileAtShutdown", REG_DWORD, &value, sizeof value);
 }
 
-// The start event is set once the manager runs, before the subscriptions are made.
+// The start event is set once the manager runs, before the subscriptions are made. The
+// double writes a record's key before its values: wait for the last value too.
 bool wait_for_subscriptions() {
     for (int tries = 0; tries < 500; ++tries) {
-        if (event_system_double::stored_subscriptions().size() == 7) return true;
+        const auto stored = event_system_double::stored_subscriptions();
+        if (stored.size() == 7 && stored.back().thread_id != 0) return true;
         Sleep(20);
     }
     return false;

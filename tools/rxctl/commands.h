@@ -5,3 +5,5 @@ int run_scramble_command(int argc, wchar_t** argv, bool scramble);
 int run_xml_command(int argc, wchar_t** argv);
 int run_vault_command(int argc, wchar_t** argv);
 int run_watch_command(int argc, wchar_t** argv);
+int run_call_command(int argc, wchar_t** argv);
+int run_status_command(int argc, wchar_t** argv);

@@ -54,6 +54,21 @@ constexpr char usage_text[] =
     "      local time, user, SID, notification. Runs until interrupted; with --count\n"
     "      it ends after N signals (exit 0), with --timeout it ends with exit 1 when\n"
     "      no signal came within MS milliseconds.\n"
+    "  call NAME [--envelope FILE]\n"
+    "      Call the function NAME through call_function of the running server (COM\n"
+    "      starts the service, or the local server, when needed). The envelope is\n"
+    "      <function name=\"NAME\"/>, or the XML document in FILE with NAME as the\n"
+    "      name of its function element; it is sent scrambled. Prints ret_code as 8\n"
+    "      upper-case hexadecimal digits and a line feed, then the unscrambled result\n"
+    "      as UTF-8 (without its leading U+FEFF). Exit 0 when the call was carried\n"
+    "      out and ret_code is not negative, 1 otherwise, 2 when FILE cannot be read\n"
+    "      or the server cannot be reached (the HRESULT goes to standard error).\n"
+    "  status\n"
+    "      Show whether the service QlnVxCoreService is installed and running (with\n"
+    "      its process id), whether its start event is signalled, what is registered\n"
+    "      (AppID and its LocalService value, the class and its server, the type\n"
+    "      library) and whether tracing is on. Exit 0 when the service runs and its\n"
+    "      start event is signalled, 1 otherwise.\n"
     "  --help\n"
     "      Show this text.\n"
     "\n"
@@ -83,6 +98,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argument_is(command, "xml")) return run_xml_command(rest_count, rest);
     if (argument_is(command, "vault")) return run_vault_command(rest_count, rest);
     if (argument_is(command, "watch")) return run_watch_command(rest_count, rest);
+    if (argument_is(command, "call")) return run_call_command(rest_count, rest);
+    if (argument_is(command, "status")) return run_status_command(rest_count, rest);
     write_standard_error("rxctl: unknown command '" + argument_text(command) +
                          "'; run 'rxctl --help' for the list of commands\n");
     return 2;

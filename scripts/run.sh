@@ -1,0 +1,291 @@
+#!/usr/bin/env bash
+# The product at work, end to end, in a Wine prefix of its own.
+#
+#   scripts/run.sh           install what is missing, build, prepare BUILD_DIR/run-prefix,
+#                            start the service QlnVxCoreService through the service control
+#                            manager and walk through its work step by step; each step ends
+#                            with a PASS or FAIL line, a summary follows. Exit 0 only when
+#                            every step passed.
+#   scripts/run.sh --serve   the same preparation, then the service keeps running and the
+#                            trace file is followed until Ctrl+C, which stops it cleanly.
+#
+# The outside components are the test doubles of the build: the vault driver double runs
+# as the kernel service QlnVSROV, the manager component and the COM+ event system (with the
+# SENS events type library) are registered with regsvr32. BUILD_DIR (default: build) is
+# shared with scripts/test.sh; the prefix is not (the tests keep BUILD_DIR/wineprefix).
+# A second run reuses the booted prefix. At the end the prefix's own Wine server is ended.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+
+usage() { sed -n '4,11s/^# \{0,1\}//p' "$0"; }
+serve=0
+case "${1:-}" in
+  "") ;;
+  --serve) serve=1 ;;
+  -h|--help) usage; exit 0 ;;
+  *) usage >&2; exit 2 ;;
+esac
+
+# ---------------------------------------------------------------------------------------
+# Names the product and its doubles fix.
+service=QlnVxCoreService
+driver_service=QlnVSROV
+type_library='{E525C81A-0535-4FC4-B5DE-7F1FFA97266F}'
+agent_key='HKLM\SOFTWARE\Halvern\Ostrand\Agent'
+product_key='HKLM\SOFTWARE\Quillon\Vessaro'
+logging_key='HKCU\Software\Quillon\Cryvane\Logging'
+doubles_key='HKLM\Software\KvTestDoubles'
+user=SYSTEM          # the account the logon events are fired for
+user_sid=S-1-5-18    # ... and its SID, which the vault driver must receive
+
+say() { printf '%s\n' "$*"; }
+heading() { printf '\n== %s\n' "$*"; }
+die() { say "run.sh: $*" >&2; exit 1; }
+indent() { sed 's/^/   /'; }
+trace_text() { python3 "$root/scripts/trace-text.py" "$trace_file" 2>&1; }
+# The service reports SERVICE_STOPPED and then writes its last trace line: wait for it.
+wait_for_stopped_line() {
+  for _ in $(seq 1 50); do trace_text | grep -q 'LogEvent: Service stopped' && return 0; sleep 0.1; done
+  return 1
+}
+
+# ---------------------------------------------------------------------------------------
+# 1. Packages and build (the build folder is configured as scripts/test.sh configures it).
+heading "Packages and build"
+"$root/scripts/install-deps.sh" || die "installing the packages failed"
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null ||
+  die "configuring $build failed"
+start=$SECONDS
+if ! cmake --build "$build" --target KvRxCoreService rxctl kv_manager_double kv_event_system_double kv_fire_event \
+     vault_driver_double_sys >"$build/run-build.log" 2>&1; then
+  tail -n 30 "$build/run-build.log" >&2
+  die "the build failed (log: $build/run-build.log)"
+fi
+say "built in $((SECONDS - start)) s: KvRxCoreService.exe, rxctl.exe and the doubles (log: $build/run-build.log)"
+
+service_exe=$build/service/app/KvRxCoreService.exe
+rxctl_exe=$build/tools/rxctl.exe
+fire_exe=$build/doubles/kv_fire_event.exe
+driver_sys=$build/tests/doubles/vault_driver_double.sys
+for f in "$service_exe" "$rxctl_exe" "$fire_exe" "$driver_sys" \
+         "$build/doubles/kv_manager_double.dll" "$build/doubles/kv_event_system_double.dll"; do
+  [ -f "$f" ] || die "missing after the build: $f"
+done
+
+# ---------------------------------------------------------------------------------------
+# 2. The run prefix and its persistent Wine server.
+export WINEPREFIX=$build/run-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+w() { timeout 60 wine "$@" </dev/null; }
+win_path() { printf 'Z:%s' "${1//\//\\}"; }
+rxctl() { w "$rxctl_exe" "$@"; }
+
+server_started=0
+cleanup() {
+  [ "$server_started" = 1 ] || return 0
+  server_started=0
+  heading "Cleaning up"
+  if w sc query "$service" 2>/dev/null | grep -q RUNNING; then w net stop "$service" >/dev/null 2>&1; fi
+  w net stop "$driver_service" >/dev/null 2>&1
+  # Only the server of our own prefix (WINEPREFIX is set).
+  timeout 30 wineserver -k 2>/dev/null
+  say "Wine server of $WINEPREFIX ended"
+}
+trap cleanup EXIT
+
+heading "Wine prefix $WINEPREFIX"
+# A server left behind by an interrupted run holds that run's services: start afresh.
+[ -d "$WINEPREFIX" ] && timeout 30 wineserver -k 2>/dev/null
+start=$SECONDS
+"$root/scripts/wine-prefix.sh" up "$build" "$WINEPREFIX" || die "the prefix did not come up"
+server_started=1
+say "ready in $((SECONDS - start)) s"
+
+# ---------------------------------------------------------------------------------------
+# 3. The outside components: the doubles, with their records cleared.
+heading "Outside components (test doubles)"
+drivers_dir=$WINEPREFIX/drive_c/windows/system32/drivers
+cp "$driver_sys" "$drivers_dir/" || die "cannot copy the vault driver double"
+if ! w sc query "$driver_service" >/dev/null 2>&1; then
+  w sc create "$driver_service" type= kernel start= demand \
+    binPath= 'C:\windows\system32\drivers\vault_driver_double.sys' >/dev/null ||
+    die "cannot create the kernel service $driver_service"
+fi
+w reg delete "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$driver_service\\Parameters" /v Replies /f >/dev/null 2>&1
+records=$WINEPREFIX/drive_c/windows/temp/vault_double_requests.bin
+rm -f "$records"
+w net start "$driver_service" >/dev/null 2>&1 || die "the vault driver double did not start"
+say "vault driver double: kernel service $driver_service running (answers every request with status 0)"
+for dll in kv_manager_double.dll kv_event_system_double.dll; do
+  w regsvr32 /s "$(win_path "$build/doubles/$dll")" || die "regsvr32 $dll failed"
+  say "registered $dll"
+done
+w reg delete "$doubles_key" /f >/dev/null 2>&1   # the doubles' records
+
+# ---------------------------------------------------------------------------------------
+# 4. The product: registered as a service, tracing on, agent GUID set, started.
+heading "Registering and starting $service"
+w "$service_exe" -Service
+code=$?
+[ "$code" -eq 0 ] || die "KvRxCoreService.exe -Service exited with $code"
+exe_win=$(win_path "$service_exe")
+# Wine's marshaler looks the type library up under locale 0; the product registers 1033.
+w reg add "HKCR\\TypeLib\\$type_library\\1.0\\0\\win64" /ve /d "$exe_win" /f >/dev/null ||
+  die "cannot add the type library alias"
+say "registered: KvRxCoreService.exe -Service (and the locale-0 type library alias)"
+
+trace_file=$WINEPREFIX/drive_c/users/$(id -un)/Temp/TraceFile.kv
+rm -f "$trace_file"
+w reg add "$logging_key" /v EnableUserModeTrace /t REG_DWORD /d 1 /f >/dev/null || die "cannot switch tracing on"
+say "tracing on: $logging_key EnableUserModeTrace = 1"
+
+first_guid='{6F1C2D3E-0000-4000-8000-00000000A11C}'
+second_guid='{6F1C2D3E-0000-4000-8000-00000000B0B0}'
+w reg add "$agent_key" /v AgentGUID /d "$first_guid" /f /reg:64 >/dev/null || die "cannot set the agent GUID"
+w reg delete "$product_key" /v CurrentAgentGUID /f /reg:64 >/dev/null 2>&1
+say "agent GUID: $first_guid (nothing recorded yet)"
+
+start=$SECONDS
+w net start "$service" >/dev/null 2>&1 || die "net start $service failed"
+ready=0
+for _ in $(seq 1 150); do
+  if rxctl status >/dev/null 2>&1; then ready=1; break; fi
+  sleep 0.2
+done
+[ "$ready" = 1 ] || { rxctl status | indent; die "the start event was not signalled within 30 s"; }
+say "started; start event signalled after $((SECONDS - start)) s"
+
+# ---------------------------------------------------------------------------------------
+# --serve: keep the service running and follow the trace file until interrupted.
+if [ "$serve" = 1 ]; then
+  heading "Serving"
+  rxctl status | indent
+  say "Calls from another shell, for example:"
+  say "  WINEPREFIX=$WINEPREFIX wine $rxctl_exe call core_has_agent_GUID_changed"
+  say "Following $trace_file (Ctrl+C stops the service)"
+  # A trap, not an ignore: the follower must still receive the interrupt.
+  trap 'true' INT TERM
+  python3 "$root/scripts/trace-text.py" --follow "$trace_file"
+  trap - INT TERM
+  heading "Stopping $service"
+  w net stop "$service" >/dev/null 2>&1
+  rxctl status | head -n 1 | indent
+  wait_for_stopped_line
+  trace_text | sed -n '/CRxCoreServiceModule::PostMessageLoop\[/,$p' | indent
+  exit 0
+fi
+
+# ---------------------------------------------------------------------------------------
+# The walk through the product's work. Each step prints what happened and its verdict.
+results=()
+verdict() {  # verdict NAME CONDITION-RESULT
+  if [ "$2" -eq 0 ]; then results+=("PASS  $1"); say "PASS  $1"; else results+=("FAIL  $1"); say "FAIL  $1"; fi
+}
+has() { grep -qF -- "$2" <<<"$1"; }
+
+heading "Step 1: rxctl status"
+out=$(rxctl status); code=$?
+say "$out" | indent
+ok=1
+[ "$code" -eq 0 ] && has "$out" "$service: running, process" && has "$out" ": signalled" &&
+  has "$out" "LocalService = $service" && has "$out" "server \"$exe_win\"" && has "$out" "tracing: on" && ok=0
+verdict "status: service running, start event signalled, registered, tracing on" $ok
+
+heading "Step 2: core_has_agent_GUID_changed"
+answer() {  # prints the call and returns the text of its <value> element in $value
+  local label=$1 out code
+  out=$(rxctl call core_has_agent_GUID_changed); code=$?
+  value=$(sed -n 's:.*<value>\(.*\)</value>.*:\1:p' <<<"$out" | tr -d '\r')
+  say "$label: exit $code, ret_code $(head -n 1 <<<"$out"), value \"$value\""
+}
+answers=""
+answer "agent GUID $first_guid, first question"; answers+="$value "
+w reg add "$agent_key" /v AgentGUID /d "$second_guid" /f /reg:64 >/dev/null
+answer "agent GUID changed to $second_guid"; answers+="$value "
+answer "asked again"; answers+="$value"
+recorded=$(w reg query "$product_key" /v CurrentAgentGUID /reg:64 2>/dev/null | tr -d '\r' | awk '/CurrentAgentGUID/ {print $3}')
+say "recorded: $product_key CurrentAgentGUID = $recorded"
+[ "$answers" = "false true false" ] && [ "$recorded" = "$second_guid" ]
+verdict "agent GUID: false, true after the change, then false" $?
+
+heading "Step 3: a call forwarded to the manager component"
+envelope=$build/run-envelope.xml
+printf '%s\n' '<?xml version="1.0" encoding="UTF-8"?>' \
+  '<function name="manager_echo"><argument name="greeting">hello from run.sh &amp; friends</argument></function>' \
+  >"$envelope"
+say "envelope $(win_path "$envelope"):"
+indent <"$envelope"
+out=$(rxctl call manager_echo --envelope "$(win_path "$envelope")"); code=$?
+say "rxctl call manager_echo --envelope ...: exit $code"
+tr -d '\r' <<<"$out" | indent
+calls=$(w reg query "$doubles_key\\Manager" /v LastCall 2>/dev/null | tr -d '\r' | awk '/LastCall/ {print $3}')
+say "the manager double's last call: $calls"
+[ "$code" -eq 0 ] && [ "$(head -n 1 <<<"$out")" = 00000000 ] &&
+  has "$out" '<argument name="greeting">hello from run.sh &amp; friends</argument>' && [ "$calls" = manager_echo ]
+verdict "manager call: forwarded, ret_code 00000000, the argument echoed" $?
+
+heading "Step 4: screen lock and logoff through the event system"
+watch_out=$build/run-watch.out
+watch_err=$build/run-watch.err
+rxctl watch "$user" screen_lock user_logoff --count 2 --timeout 20000 >"$watch_out" 2>"$watch_err" &
+watch_pid=$!
+for _ in $(seq 1 100); do grep -q waiting "$watch_err" 2>/dev/null && break; sleep 0.1; done
+sed 's/^/   /' "$watch_err"
+fired_ok=0
+for method in DisplayLock Logoff; do
+  out=$(w "$fire_exe" "$method" "$user"); code=$?
+  say "kv_fire_event $method $user: $out"
+  [ "$code" -eq 0 ] || fired_ok=1
+done
+wait "$watch_pid"; watch_code=$?
+say "rxctl watch ended with exit $watch_code; signals received:"
+indent <"$watch_out"
+say "requests the vault driver double recorded:"
+decoded=$(python3 "$root/scripts/vault-records.py" "$records" 2>&1)
+say "$decoded" | indent
+# Two requests: unload_user_bkeys (op 9), then remove_sso_data (op 15), each naming the SID
+# in field 9.
+expected=$(printf '1: 9\n9: "%s"\n1: 15\n9: "%s"' "$user_sid" "$user_sid")
+got=$(grep -E '^  [0-9]+: ' <<<"$decoded" | sed 's/^  //')
+say "operations: $(grep -c '^request' <<<"$decoded") request(s); op 9 = unload_user_bkeys, op 15 = remove_sso_data"
+[ "$fired_ok" -eq 0 ] && [ "$watch_code" -eq 0 ] && grep -q " $user $user_sid screen_lock$" "$watch_out" &&
+  grep -q " $user $user_sid user_logoff$" "$watch_out" && [ "$got" = "$expected" ]
+verdict "events: screen_lock and user_logoff signalled, the driver told to forget $user_sid" $?
+
+heading "Step 5: the trace file (excerpt)"
+trace=$(trace_text)
+say "$trace_file: $(wc -l <<<"$trace") lines; excerpt:"
+grep -E 'PreMessageLoop\[|Service started|About to start subscriptions|call_function\[|core_perform_operation\[|forward_call|::Logoff\[|unload_user_bkeys|remove_sso_data|::notify\[' \
+  <<<"$trace" | head -n 24 | cut -c1-150 | indent
+has "$trace" "CRxCoreServiceModule::PreMessageLoop" && has "$trace" "RX_core_service_disp::core_perform_operation" &&
+  has "$trace" "RX_core_service_disp::Logoff" && has "$trace" "VX_vault_driver_com::unload_user_bkeys"
+verdict "trace: start, calls, logoff and driver requests written" $?
+
+heading "Step 6: stopping $service"
+w net stop "$service" >/dev/null 2>&1; code=$?
+status_line=$(rxctl status | head -n 1)
+say "net stop: exit $code; $status_line"
+wait_for_stopped_line
+trace=$(trace_text)
+post=$(grep -n 'CRxCoreServiceModule::PostMessageLoop\[' <<<"$trace" | head -n 1 | cut -d: -f1)
+stopped=$(grep -n 'LogEvent: Service stopped' <<<"$trace" | tail -n 1 | cut -d: -f1)
+say "trace: PostMessageLoop scope at line ${post:-none}, \"Service stopped\" at line ${stopped:-none}"
+sed -n '/CRxCoreServiceModule::PostMessageLoop\[/,$p' <<<"$trace" | cut -c1-150 | indent
+done_count=$(w reg query "$doubles_key\\Manager" /v DoneCount 2>/dev/null | tr -d '\r' | awk '/DoneCount/ {print $3}')
+say "the manager double's DoneCount: ${done_count:-none}"
+[ "$code" -eq 0 ] && has "$status_line" "$service: stopped" && [ -n "$post" ] && [ -n "$stopped" ] &&
+  [ "$post" -lt "$stopped" ] && [ "$((done_count))" -eq 1 ]
+verdict "stop: PostMessageLoop before \"Service stopped\", the manager done once" $?
+
+# ---------------------------------------------------------------------------------------
+heading "Summary"
+failed=0
+for r in "${results[@]}"; do
+  say "$r"
+  case "$r" in FAIL*) failed=$((failed + 1)) ;; esac
+done
+say "$(( ${#results[@]} - failed )) of ${#results[@]} steps passed"
+cleanup
+[ "$failed" -eq 0 ]
