@@ -64,6 +64,11 @@ void CRxCoreServiceModule::start_manager_component() {
 }
 
 HRESULT CRxCoreServiceModule::PreMessageLoop(int) {
+    preparing_.store(true);
+    struct prepared_guard {
+        std::atomic<bool>& flag;
+        ~prepared_guard() { flag.store(false); }
+    } const done_preparing{preparing_};
     const DWORD thread = ::GetCurrentThreadId();
     set_main_thread_id(thread);
     trace_scope(prepare_scope, 0, L"thread = %d", thread);

@@ -107,7 +107,7 @@ HRESULT CRxCoreServiceModule::register_class_object() {
 void CRxCoreServiceModule::on_server_unlock(LONG count) noexcept {
     CRxCoreServiceModule* module = the_module;
     if (count == 0 && module != nullptr && !module->service_mode_ && module->delay_shutdown_ &&
-        module->shutdown_event_)
+        !module->preparing_.load() && module->shutdown_event_)
         ::SetEvent(module->shutdown_event_.get());
 }
 

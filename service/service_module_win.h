@@ -91,6 +91,10 @@ private:
     DWORD class_cookie_ = 0;
     unique_handle shutdown_event_;
     unique_handle monitor_thread_;
+    // While the loop is being prepared, the module's own short-lived objects (the logon
+    // subscriber) may drop the lock count to zero before the client that made COM start
+    // the local server has had its object: such a zero does not start the shutdown.
+    std::atomic<bool> preparing_{false};
     // Set when the service entry returns. The dispatcher returns as soon as SERVICE_STOPPED
     // is reported, and the process would end while the entry still writes its last event.
     unique_handle service_entry_done_;

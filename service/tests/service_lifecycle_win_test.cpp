@@ -172,36 +172,51 @@ TEST_F(ServiceHost, ExitCodesOutsideTheControlManager) {
 }
 
 // Without "LocalService" COM starts the program as a local server, which ends about a
-// second after its last client has gone. (A stored logon subscription would hold the
-// server like a client does, so the event system is left out.)
+// second after its last client has gone. A stored logon subscription holds the server
+// like a client does, so the rows leave the event system out, or make it refuse to store:
+// the subscriber the server made for itself then goes before the first client came.
 TEST(LocalServer, EndsSoonAfterItsLastClient) {
-    trace_test::trace_capture capture;
-    ASSERT_TRUE(capture.ready());
-    event_system_double::unregister_double();  // E_INVALIDARG when it was not registered
-    ASSERT_EQ(registration_test::run(registration_test::service_exe(), L"-RegServer"), 0u);
-    ASSERT_TRUE(add_type_library_alias());
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    {
-        HRESULT created = E_FAIL;
-        auto dispatcher = connect(&created);
-        ASSERT_TRUE(dispatcher) << std::hex << created;
-        EXPECT_EQ(call(dispatcher.get(), L"<function name=\"manager_echo\"/>").ret_code, S_OK);
-        const DWORD server = server_process_id();
-        ASSERT_NE(server, 0u);
-        const unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, server));
-        ASSERT_TRUE(process);
-        dispatcher.reset();
-        const ULONGLONG released = GetTickCount64();
-        EXPECT_EQ(WaitForSingleObject(process.get(), 15000), WAIT_OBJECT_0);
-        std::printf("local server ended %llu ms after its last client\n", GetTickCount64() - released);
+    const struct { const char* what; bool event_system; const wchar_t* traced; } rows[] = {
+        {"no event system", false, L"CRxCoreServiceModule::PreMessageLoop: Failed to create event system!"},
+        {"subscriptions refused", true, L"CRxCoreServiceModule::subscribe: Store"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        trace_test::trace_capture capture;
+        ASSERT_TRUE(capture.ready());
+        if (row.event_system) {
+            ASSERT_EQ(event_system_double::register_double(), S_OK);
+            ASSERT_TRUE(event_system_double::set_failure(L"Store", E_ACCESSDENIED));
+        } else {
+            event_system_double::unregister_double();  // E_INVALIDARG when it was not registered
+        }
+        ASSERT_EQ(registration_test::run(registration_test::service_exe(), L"-RegServer"), 0u);
+        ASSERT_TRUE(add_type_library_alias());
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        {
+            HRESULT created = E_FAIL;
+            auto dispatcher = connect(&created);
+            ASSERT_TRUE(dispatcher) << std::hex << created;
+            EXPECT_EQ(call(dispatcher.get(), L"<function name=\"manager_echo\"/>").ret_code, S_OK);
+            const DWORD server = server_process_id();
+            ASSERT_NE(server, 0u);
+            const unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, server));
+            ASSERT_TRUE(process);
+            dispatcher.reset();
+            const ULONGLONG released = GetTickCount64();
+            EXPECT_EQ(WaitForSingleObject(process.get(), 15000), WAIT_OBJECT_0);
+            std::printf("local server (%s) ended %llu ms after its last client\n", row.what,
+                        GetTickCount64() - released);
+        }
+        CoUninitialize();
+        EXPECT_FALSE(in_order({L"CRxCoreServiceModule::LogEvent"})) << "no service events";
+        EXPECT_TRUE(in_order({row.traced, L"RX_core_service_disp::call_function[0]",
+                              L"CRxCoreServiceModule::PostMessageLoop[0]"}));
+        remove_type_library_alias();
+        registration_test::run(registration_test::service_exe(), L"-UnregServer");
+        event_system_double::clear_failure();
+        event_system_double::register_double();
     }
-    CoUninitialize();
-    EXPECT_FALSE(in_order({L"CRxCoreServiceModule::LogEvent"})) << "no service events";
-    EXPECT_TRUE(in_order({L"CRxCoreServiceModule::PreMessageLoop: Failed to create event system!",
-                          L"CRxCoreServiceModule::PostMessageLoop[0]"}));
-    registration_test::run(registration_test::service_exe(), L"-UnregServer");
-    remove_type_library_alias();
-    event_system_double::register_double();
 }
 
 // The control manager does not pass SERVICE_CONTROL_SHUTDOWN on request (and Wine's never
