@@ -10,6 +10,13 @@ export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,m
 
 case "$cmd" in
   up)
+    # The server and the system processes it starts outlive this script: they must not
+    # keep a build tool's descriptors open (ninja watches one to see a job end, and the
+    # bench target would wait for them forever). Bash reads this script through fd 255.
+    for fd in /proc/$$/fd/*; do
+      fd=${fd##*/}
+      if [ "$fd" -gt 2 ] && [ "$fd" -ne 255 ]; then eval "exec $fd>&-"; fi
+    done
     if [ ! -f "$WINEPREFIX/.kv-ready" ]; then
       rm -rf "$WINEPREFIX"
       # Boot first, let it settle, then the persistent server: the other order has
@@ -22,9 +29,9 @@ case "$cmd" in
     fi
     # Without a persistent server Wine ends services and drivers silently once the
     # last ordinary program exits. Has no effect when a server already runs.
-    wineserver -p 2>/dev/null || true
+    wineserver -p </dev/null >/dev/null 2>&1 || true
     # Make sure the server answers before tests start.
-    timeout 60 wine cmd /c exit 0 >/dev/null 2>&1 || true
+    timeout 60 wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
     ;;
   down)
     [ -d "$WINEPREFIX" ] || exit 0
