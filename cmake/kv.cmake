@@ -1,12 +1,16 @@
-# kv_discover_tests(TARGET [LOCKS ...]): CTest discovers the GoogleTest cases of TARGET
-# and runs each under Wine, with the locks and the environment every case needs.
+# kv_discover_tests(TARGET [LOCKS ...] [TIMEOUT seconds]): CTest discovers the GoogleTest
+# cases of TARGET and runs each under Wine, with the locks and the environment every case
+# needs, each within TIMEOUT seconds (120 when not given).
 # gtest_discover_tests' PROPERTIES would keep only the first item of a list, so the
 # properties are set from an include file that CTest reads after the discovery's own.
 function(kv_discover_tests target)
-  cmake_parse_arguments(KV "" "" "LOCKS" ${ARGN})
+  cmake_parse_arguments(KV "" "TIMEOUT" "LOCKS" ${ARGN})
+  if(NOT KV_TIMEOUT)
+    set(KV_TIMEOUT 120)
+  endif()
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
   set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}_properties.cmake")
-  set(content "if(${target}_TESTS)\n  set_tests_properties(\${${target}_TESTS} PROPERTIES TIMEOUT 120\n")
+  set(content "if(${target}_TESTS)\n  set_tests_properties(\${${target}_TESTS} PROPERTIES TIMEOUT ${KV_TIMEOUT}\n")
   string(APPEND content "    ENVIRONMENT \"KV_SOURCE_DIR=${PROJECT_SOURCE_DIR};KV_BINARY_DIR=${PROJECT_BINARY_DIR}\"")
   if(KV_LOCKS)
     string(APPEND content "\n    RESOURCE_LOCK \"${KV_LOCKS}\"")

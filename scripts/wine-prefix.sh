@@ -10,6 +10,13 @@ export WINEPREFIX="${3:-$build/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="msc
 
 case "$cmd" in
   up)
+    # The server and the system processes it starts outlive this script: they must not
+    # keep a build tool's descriptors open (ninja watches one to see a job end, and the
+    # bench target would wait for them forever). Bash reads this script through fd 255.
+    for fd in /proc/$$/fd/*; do
+      fd=${fd##*/}
+      if [ "$fd" -gt 2 ] && [ "$fd" -ne 255 ]; then eval "exec $fd>&-"; fi
+    done
     if [ ! -f "$WINEPREFIX/.kv-ready" ]; then
       rm -rf "$WINEPREFIX"
       # Boot first, let it settle, then the persistent server: the other order has

@@ -84,10 +84,12 @@ bool wait_for_state(DWORD wanted, DWORD timeout_ms) {
     }
 }
 
-bool start_service() {
+bool request_start() {
     const unique_sc_handle service = open_service(SERVICE_START);
-    return service && StartServiceW(service.get(), 0, nullptr) && wait_for_state(SERVICE_RUNNING);
+    return service && StartServiceW(service.get(), 0, nullptr);
 }
+
+bool start_service() { return request_start() && wait_for_state(SERVICE_RUNNING); }
 
 bool wait_for_start_event(DWORD timeout_ms) {
     KV_event started(start_event_name, true, true);
@@ -105,10 +107,16 @@ com_ptr<RX_core_service_disp_i> connect(HRESULT* result) {
 }
 
 call_outcome call(RX_core_service_disp_i* dispatcher, const std::wstring& envelope) {
+    unique_bstr argument;
+    if (FAILED(scramble_text(envelope.c_str(), argument.put()))) return call_outcome{};
+    return call_with_argument(dispatcher, argument.get());
+}
+
+call_outcome call_with_argument(RX_core_service_disp_i* dispatcher, BSTR argument) {
     call_outcome outcome;
-    unique_bstr argument, coded, plain;
-    if (FAILED(scramble_text(envelope.c_str(), argument.put()))) return outcome;
-    outcome.returned = dispatcher->call_function(argument.get(), coded.put(), &outcome.ret_code);
+    unique_bstr coded, plain;
+    outcome.returned = dispatcher->call_function(argument, coded.put(), &outcome.ret_code);
+    outcome.has_result = static_cast<bool>(coded);
     if (coded && SUCCEEDED(unscramble_text(coded.get(), plain.put()))) outcome.result = plain.get();
     return outcome;
 }
@@ -122,9 +130,10 @@ std::vector<std::wstring> trace_texts() {
     return texts;
 }
 
-registered_service::registered_service() {
+registered_service::registered_service(tracing trace) {
     registration_test::remove_service(service_name);
-    ready_ = trace_test::delete_trace_file() && trace_test::enable_tracing() &&
+    ready_ = trace_test::delete_trace_file() &&
+             (trace == tracing::on ? trace_test::enable_tracing() : trace_test::disable_tracing()) &&
              vault_double::start() && vault_double::script({}) && vault_double::clear_requests() &&
              SUCCEEDED(manager_double::register_double()) && manager_double::reset() &&
              SUCCEEDED(event_system_double::register_double()) && event_system_double::reset() &&

@@ -26,6 +26,8 @@ DWORD state();
 DWORD exit_code();
 // Waits at most `timeout_ms` for the state; true when it was reached.
 bool wait_for_state(DWORD wanted, DWORD timeout_ms = 30000);
+// StartServiceW alone; true when the control manager took the request.
+bool request_start();
 // StartServiceW, then waits until the service runs; true when it does.
 bool start_service();
 // The start event, signalled once the manager has started.
@@ -43,17 +45,23 @@ com_ptr<RX_core_service_disp_i> connect(HRESULT* result = nullptr);
 struct call_outcome {
     HRESULT returned = E_UNEXPECTED;
     LONG ret_code = 0;
-    std::wstring result;  // unscrambled; empty without one
+    bool has_result = false;  // `ret` came back not null
+    std::wstring result;      // unscrambled; empty without one
 };
+// Scrambles the envelope and calls.
 call_outcome call(RX_core_service_disp_i* dispatcher, const std::wstring& envelope);
+// Calls with `argument` as it is (null, unscrambled, random units...).
+call_outcome call_with_argument(RX_core_service_disp_i* dispatcher, BSTR argument);
 
 // Trace lines of the file with their line prefix ("HH:MM:SS [pid] ") cut off.
 std::vector<std::wstring> trace_texts();
 
 // The registered service in a clean state for one test, and everything undone after it.
+// Tracing is on unless the test measures calls in bulk.
+enum class tracing { on, off };
 class registered_service {
 public:
-    registered_service();
+    explicit registered_service(tracing trace = tracing::on);
     ~registered_service();
     registered_service(const registered_service&) = delete;
     registered_service& operator=(const registered_service&) = delete;

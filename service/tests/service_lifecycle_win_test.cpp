@@ -20,6 +20,7 @@ namespace {
 using namespace service_host_test;
 
 constexpr wchar_t memory_management[] = L"System\\CurrentControlSet\\Control\\Session Manager\\Memory Management";
+constexpr wchar_t product_key[] = L"SOFTWARE\\Quillon\\Vessaro";
 constexpr wchar_t volatile_key[] = L"SOFTWARE\\Quillon\\Vessaro\\Volatile";
 
 // True when every text of `expected` is found, in this order, each in a later trace line.
@@ -100,6 +101,10 @@ TEST_F(ServiceHost, StartsAndStopsEverythingInOrder) {
 }
 
 TEST_F(ServiceHost, ControlsOtherThanStopAndShutdownChangeNothing) {
+    // Stable parents first: missing parents of a volatile key are made volatile too, and no
+    // stable key (such as the core command's) could be made below them afterwards.
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, product_key, 0, nullptr, 0, KEY_READ, nullptr,
+                              unique_hkey().put(), nullptr), ERROR_SUCCESS);
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, volatile_key, 0, nullptr, REG_OPTION_VOLATILE, KEY_READ,
                               nullptr, unique_hkey().put(), nullptr), ERROR_SUCCESS);
     set_page_file_flag(1);
@@ -114,7 +119,8 @@ TEST_F(ServiceHost, ControlsOtherThanStopAndShutdownChangeNothing) {
     EXPECT_EQ(page_file_flag(), 1u) << "the volatile key is there: the flag stays";
     EXPECT_TRUE(in_order({L"CRxCoreServiceModule::LogEvent: Service started/resumed",
                           L"CRxCoreServiceModule::LogEvent: Bad service request"}));
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, volatile_key);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, product_key);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, product_key);
 }
 
 TEST_F(ServiceHost, FiredLogoffReachesTheVaultDriverAndWaitingProcesses) {

@@ -95,6 +95,13 @@ TEST_F(ManagerDouble, ForwardCallBehavesAsItsNameAsks) {
         EXPECT_EQ(manager_double::read_state().last_call, std::wstring(r.name));
     }
     EXPECT_EQ(manager_double::read_state().call_count, std::size(rows));
+
+    unique_bstr quiet;
+    EXPECT_EQ(manager->forward_call(manager_double::quiet_echo, envelope, quiet.put()), S_OK);
+    ASSERT_TRUE(quiet);
+    EXPECT_STREQ(quiet.get(), envelope);
+    EXPECT_EQ(manager_double::read_state().call_count, std::size(rows)) << "the quiet echo records nothing";
+    EXPECT_EQ(manager_double::read_state().last_call, std::wstring(L"anything_else"));
 }
 
 TEST_F(ManagerDouble, NeverDoneKeepsTheDoneEventUnset) {
