@@ -92,8 +92,11 @@ bool node_reads_back(KV_xml_node* n, bool is_root) {
     if (!is_root && !plain_name(name)) return false;
     if (n->has_children() && *n->get_text()) return false;
     if (!plain_text(n->get_text())) return false;
-    for (int i = 0; KV_xml_attrib* a = n->get_attribute(i, nullptr); ++i)
-        if (has_line_break(a->get_value())) return false;
+    for (int i = 0; KV_xml_attrib* a = n->get_attribute(i, nullptr); ++i) {
+        if (has_line_break(a->get_value()) || !plain_name(a->get_name())) return false;
+        // The parser steps over a "?" after each value of the declaration.
+        if (is_root && a->get_name()[0] == u'?') return false;
+    }
     return true;
 }
 
