@@ -45,13 +45,14 @@ inline fuzz_doc fuzz_new_doc() { return fuzz_doc(create_xml_document()); }
 xml_text fuzz_serialize(KV_xml_doc& doc);
 
 // True when the serializer's output of this document reads back into the same tree (so
-// serializing that again gives the same text): the root is the declaration "?xml" with at
-// least one attribute; no other node is named "?xml"; no name of a node or attribute
-// // holds white space, "/", ">", "=" or a quote character or begins with "!--" (after a
-// "?" in the declaration an attribute name can begin with white space, which reading the
-// output skips); no node has both a text and children; no text has white space at either end; no text or attribute value holds a
-// carriage return or line feed; no attribute name of the declaration begins with "?" (the
-// parser steps over a "?" after each value of the declaration).
+// serializing that again gives the same text): the root is the declaration "?xml" with
+// at least one attribute; no other node is named "?xml"; no name of a node or attribute
+// holds white space, "/", ">", "=" or a quote character or begins with "!--"; no node has
+// both a text and children; no text has white space at either end; no text or attribute
+// value holds a carriage return or line feed; no attribute name of the declaration
+// begins with "?". (After each value of the declaration the parser steps over a "?", and
+// an attribute name that follows it can begin with white space, which reading the
+// output skips.)
 bool fuzz_reads_back(KV_xml_doc& doc);
 
 // Checks the copy and comparison operations on a loaded document: the document equals
