@@ -183,3 +183,56 @@ void fuzz_check_copies(KV_xml_doc& doc) {
     FUZZ_CHECK(copy->copy_document(copy.get(), second.get()) == 1);
     FUZZ_CHECK(fuzz_serialize(*copy) == fuzz_serialize(*second));
 }
+
+void fuzz_check_lookups(KV_xml_doc& doc) {
+    KV_xml_node* root = doc.get_root();
+    if (!root) return;
+    const std::vector<KV_xml_node*> nodes = nodes_of(root);
+    KV_xml_node* last = nodes.back();
+    if (last == root) return;
+
+    // find_descendant: the first node below the root, in document order, of that name.
+    const xml_text wanted = last->get_name();
+    KV_xml_node* expected = nullptr;
+    for (KV_xml_node* n : nodes)
+        if (n != root && xml_equal_nocase(n->get_name(), wanted.c_str())) { expected = n; break; }
+    FUZZ_CHECK(root->find_descendant(wanted.c_str()) == (wanted.empty() ? nullptr : expected));
+
+    // The path of names from the root down to the last node: find_by_path finds a node
+    // at the end of such a chain of names, get_by_path finds one or none.
+    std::vector<xml_text> pieces;
+    for (KV_xml_node* n = last; n != root; n = n->get_parent()) pieces.insert(pieces.begin(), n->get_name());
+    xml_text path;
+    bool plain = true;
+    for (const xml_text& piece : pieces) {
+        plain = plain && !piece.empty();
+        path += (path.empty() ? xml_text() : xml_text(KVXML_TEXT("/"))) + piece;
+    }
+    if (plain) {
+        auto on_chain = [&](KV_xml_node* found) {
+            for (std::size_t i = pieces.size(); i-- > 0; found = found->get_parent())
+                if (!found || !xml_equal_nocase(found->get_name(), pieces[i].c_str())) return false;
+            return found == root;
+        };
+        KV_xml_node* found = root->find_by_path(path.c_str());
+        FUZZ_CHECK(found && on_chain(found));
+        if (KV_xml_node* first = root->get_by_path(path.c_str())) FUZZ_CHECK(on_chain(first));
+    }
+
+    // get_inner_text: a node's own text stands for its subtree.
+    xml_char* inner = root->get_inner_text();
+    doc.free_string(inner);
+    if (*last->get_text()) {
+        xml_char* own = last->get_inner_text();
+        FUZZ_CHECK(xml_text(own) == last->get_text());
+        doc.free_string(own);
+    }
+
+    // find_child_by_attribute with the first child's first attribute.
+    KV_xml_node* child = root->get_child(0, nullptr);
+    if (KV_xml_attrib* a = child ? child->get_attribute(0, nullptr) : nullptr) {
+        const xml_text name = a->get_name(), value = a->get_value();
+        KV_xml_node* match = root->find_child_by_attribute(name.c_str(), value.c_str());
+        FUZZ_CHECK(match && xml_equal_nocase(match->get_attribute_value(name.c_str()), value.c_str()));
+    }
+}

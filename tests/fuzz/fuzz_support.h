@@ -59,3 +59,7 @@ bool fuzz_reads_back(KV_xml_doc& doc);
 // itself, copy_document and copy_children give trees equal to the source (names,
 // attributes, texts, shape), clone_into copies one node shallowly.
 void fuzz_check_copies(KV_xml_doc& doc);
+
+// Checks the lookups against a walk of the tree: find_descendant, find_by_path and
+// get_by_path along the path to the last node, get_inner_text, find_child_by_attribute.
+void fuzz_check_lookups(KV_xml_doc& doc);

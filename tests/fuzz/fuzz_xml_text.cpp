@@ -1,5 +1,5 @@
 // XML text: the input's bytes are little-endian 16-bit units, loaded as one string.
-// When it loads: the copy and comparison operations agree with the tree, and, where the
+// When it loads: the copy, comparison and lookup operations agree with the tree, and, where the
 // serializer's output reads back into the same tree (fuzz_reads_back), loading that
 // output gives a document that serializes to the same text again.
 #include "tests/fuzz/fuzz_support.h"
@@ -14,6 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const xml_text first = fuzz_serialize(*doc);
     FUZZ_CHECK(!first.empty() && first[0] == 0xFEFF);
     fuzz_check_copies(*doc);
+    fuzz_check_lookups(*doc);
 
     if (!fuzz_reads_back(*doc)) return 0;
     fuzz_doc again = fuzz_new_doc();
