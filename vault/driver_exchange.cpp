@@ -7,15 +7,19 @@
 
 namespace driver_exchange {
 
+frame_buffer allocate_frame(const protocol_buffers::buffer_functions& functions, std::uint32_t size) noexcept {
+    return size ? wiped_buffer(functions, size) : wiped_buffer();
+}
+
 std::int32_t exchange(ProtocolBuffersWriter& writer, const protocol_buffers::buffer_functions& frame_functions,
-                      device_control& device, wiped_buffer& frame, ProtocolBuffersReader& reader) noexcept {
+                      device_control& device, frame_buffer& frame, ProtocolBuffersReader& reader) noexcept {
     if (writer.failed()) return vault_status::insufficient_resources;
     const std::uint32_t len = writer.size();
     std::int32_t result = vault_status::fail;
     std::uint32_t cap = driver_frame::first_reply_capacity;
     for (;;) {
         const std::uint32_t size = driver_frame::buffer_size(len, cap);
-        wiped_buffer attempt = size ? wiped_buffer(frame_functions, size) : wiped_buffer();
+        frame_buffer attempt = allocate_frame(frame_functions, size);
         if (!attempt) {
             result = vault_status::insufficient_resources;
             break;

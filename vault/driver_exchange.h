@@ -11,6 +11,12 @@
 
 namespace driver_exchange {
 
+// The owner of a frame buffer: zero-filled when made, wiped over its whole size before it
+// goes back to its release function.
+using frame_buffer = wiped_buffer;
+// size bytes from the pair; an empty owner when size is 0 or the allocation fails.
+frame_buffer allocate_frame(const protocol_buffers::buffer_functions& functions, std::uint32_t size) noexcept;
+
 // The synchronous device-control call of one attempt.
 class device_control {
 public:
@@ -35,6 +41,6 @@ protected:
 // Every run that gets past the writer check wipes the request bytes in the writer; each
 // attempt's frame is wiped over its whole size before it is released.
 std::int32_t exchange(ProtocolBuffersWriter& writer, const protocol_buffers::buffer_functions& frame_functions,
-                      device_control& device, wiped_buffer& frame, ProtocolBuffersReader& reader) noexcept;
+                      device_control& device, frame_buffer& frame, ProtocolBuffersReader& reader) noexcept;
 
 }  // namespace driver_exchange

@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ? std::string()
         : std::string(reinterpret_cast<const char*>(writer.data()), writer.size());
 
-    wiped_buffer frame;
+    driver_exchange::frame_buffer frame;
     ProtocolBuffersReader reader;
     scripted_device device(in, request);
     const std::int32_t result =
