@@ -22,7 +22,7 @@ seconds=${1:-60}
 "$root/scripts/install-deps.sh"
 
 CC=clang CXX=clang++ cmake -S "$root/tests/fuzz" -B "$build/fuzz" -G Ninja >/dev/null
-cmake --build "$build/fuzz" >/dev/null
+cmake --build "$build/fuzz"
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
@@ -58,7 +58,7 @@ for t in "${targets[@]}"; do
   echo "$line"
   summary+=("$line")
 done
-if [ ${#targets[@]} -gt 1 ]; then
+if [ $check -eq 0 ] && [ ${#targets[@]} -gt 1 ]; then
   echo "--- fuzzing summary (${seconds}s per target) ---"
   printf '%s\n' "${summary[@]}"
 fi
