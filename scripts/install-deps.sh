@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need; does nothing when all are there.
 set -euo pipefail
 packages=(g++ g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine libwine-dev googletest
-          cmake ninja-build libxml2-utils protobuf-compiler python3-protobuf)
+          cmake ninja-build libxml2-utils protobuf-compiler python3-protobuf
+          clang libclang-rt-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

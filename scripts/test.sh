@@ -13,6 +13,8 @@ cmake --build "$build"
 cmake -S "$root/tests/native" -B "$build/native" -G Ninja >/dev/null
 cmake --build "$build/native"
 (cd "$build/native" && ctest --output-on-failure --timeout 300)
+# A few seconds of every fuzz target (clang, libFuzzer) from its seed corpus.
+BUILD_DIR="$build" "$root/scripts/fuzz.sh" --check 3
 
 "$root/scripts/wine-prefix.sh" up "$build"
 trap '"$root/scripts/wine-prefix.sh" down "$build"' EXIT

@@ -14,6 +14,14 @@ inline constexpr std::uint32_t nt_facility_bit = 0x10000000u;
 inline constexpr std::int32_t from_nt(std::uint32_t nt) noexcept {
     return static_cast<std::int32_t>(nt | nt_facility_bit);
 }
+// HRESULT_FROM_WIN32 of the error code of a failed platform call: a positive code e
+// becomes 0x80070000 | (e & 0xFFFF), a negative one passes unchanged; 0, which would read
+// as success, becomes E_FAIL.
+inline constexpr std::int32_t from_win32_failure(std::uint32_t error) noexcept {
+    if (error == 0) return fail;
+    if (static_cast<std::int32_t>(error) < 0) return static_cast<std::int32_t>(error);
+    return static_cast<std::int32_t>(0x80070000u | (error & 0xFFFFu));
+}
 inline constexpr std::int32_t parse_error = from_nt(0xC000A083u);             // 0xD000A083
 inline constexpr std::int32_t insufficient_resources = from_nt(0xC000009Au);  // 0xD000009A
 }  // namespace vault_status

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "foundation/unique_resource.h"
+#include "xml/xml_file_text.h"
 #include "xml/xml_model.h"
-#include "xml/xml_parser.h"
 #include "xml/xml_pool.h"
 #include "xml/xml_serializer.h"
 
@@ -27,19 +27,16 @@ struct pool_installer {
     pool_installer() noexcept { kvxml_pool_thread_start = arrange_release; }
 } install_pool_release;
 
-struct free_deleter {
-    void operator()(void* p) const noexcept { std::free(p); }
-};
-using heap_bytes = std::unique_ptr<unsigned char, free_deleter>;
-using heap_text = std::unique_ptr<wchar_t, free_deleter>;
+using heap_bytes = std::unique_ptr<unsigned char, xml_free_deleter>;
 
-// The NUL-terminated 8-bit text converted with the code page; null when no buffer.
-heap_text convert(const char* bytes, UINT code_page) {
-    const int units = MultiByteToWideChar(code_page, 0, bytes, -1, nullptr, 0);
+// The platform's code-page conversion of a NUL-terminated 8-bit text.
+xml_heap_text convert(const char* bytes, xml_code_page code_page) {
+    const UINT cp = code_page == xml_code_page::utf8 ? CP_UTF8 : CP_ACP;
+    const int units = MultiByteToWideChar(cp, 0, bytes, -1, nullptr, 0);
     if (units <= 0) return nullptr;
-    heap_text text(static_cast<wchar_t*>(std::malloc(static_cast<std::size_t>(units) * sizeof(wchar_t))));
+    xml_heap_text text(static_cast<wchar_t*>(std::malloc(static_cast<std::size_t>(units) * sizeof(wchar_t))));
     if (!text) return nullptr;
-    if (MultiByteToWideChar(code_page, 0, bytes, -1, text.get(), units) <= 0) return nullptr;
+    if (MultiByteToWideChar(cp, 0, bytes, -1, text.get(), units) <= 0) return nullptr;
     return text;
 }
 }  // namespace
@@ -58,21 +55,7 @@ int KVXML_doc::load_from_handle(xml_handle file) {
     DWORD got = 0;
     if (!ReadFile(file, bytes.get(), size, &got, nullptr)) return 0;
     // Only the bytes that arrived are text: a short read must not expose stale memory.
-    unsigned char* data = bytes.get();
-    if (got >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
-        auto* units = reinterpret_cast<wchar_t*>(data);
-        units[got / 2] = 0;  // an odd last byte is dropped
-        return load_from_string(units + 1);
-    }
-    data[got] = 0;
-    const char* narrow = reinterpret_cast<const char*>(data);
-    heap_text ansi = convert(narrow, CP_ACP);
-    if (!ansi) return 0;
-    const UINT code_page = kvxml_declares_utf8(ansi.get()) ? CP_UTF8 : CP_ACP;
-    if (code_page == CP_ACP) return load_from_string(ansi.get());
-    heap_text text = convert(narrow, code_page);
-    if (!text) return 0;
-    return load_from_string(text.get());
+    return kvxml_load_file_bytes(*this, bytes.get(), got, convert);
 }
 
 int KVXML_doc::load_from_file(const xml_char* path) {

@@ -1,0 +1,53 @@
+// rxctl's text forms. UTF-8: bytes the strict reader accepts are written back as the same
+// bytes; refused ones are refused at an offset inside the input. UTF-16: units without a
+// lone surrogate go to UTF-8 and back unchanged. Hexadecimal: accepted text yields units
+// whose written form reads back as the same units.
+#include <string_view>
+
+#include "tests/fuzz/fuzz_support.h"
+#include "tools/rxctl/text_units.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+
+    std::u16string units;
+    std::size_t bad_offset = 0;
+    if (text_units::from_utf8(bytes, units, bad_offset)) {
+        std::string back;
+        std::size_t bad_index = 0;
+        FUZZ_CHECK(text_units::to_utf8(units, back, bad_index));
+        FUZZ_CHECK(back == bytes);
+    } else {
+        FUZZ_CHECK(bad_offset < size);
+        // Everything before the offending sequence is well-formed.
+        std::u16string prefix;
+        std::size_t ignored = 0;
+        FUZZ_CHECK(text_units::from_utf8(bytes.substr(0, bad_offset), prefix, ignored));
+    }
+
+    const std::u16string wide = fuzz_units(data, size);
+    std::string utf8;
+    std::size_t bad_index = 0;
+    if (text_units::to_utf8(wide, utf8, bad_index)) {
+        std::u16string back;
+        FUZZ_CHECK(text_units::from_utf8(utf8, back, bad_offset));
+        FUZZ_CHECK(back == wide);
+    } else {
+        FUZZ_CHECK(bad_index < wide.size() && wide[bad_index] >= 0xD800 && wide[bad_index] <= 0xDFFF);
+    }
+
+    std::u16string hex_units;
+    std::string bad_token;
+    if (text_units::from_hex(bytes, hex_units, bad_token)) {
+        const std::string written = text_units::to_hex(hex_units);
+        std::u16string back;
+        FUZZ_CHECK(text_units::from_hex(written, back, bad_token));
+        FUZZ_CHECK(back == hex_units);
+    } else {
+        FUZZ_CHECK(!bad_token.empty() && bytes.find(bad_token) != std::string_view::npos);
+    }
+    const std::string written = text_units::to_hex(wide);
+    std::u16string back;
+    FUZZ_CHECK(text_units::from_hex(written, back, bad_token) && back == wide);
+    return 0;
+}
