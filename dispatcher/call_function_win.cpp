@@ -7,6 +7,7 @@
 #include "dispatcher/dispatcher_state_win.h"
 #include "dispatcher/manager_component_win.h"
 #include "dispatcher/scramble_text_win.h"
+#include "foundation/kv_memory.h"
 #include "foundation/trace.h"
 #include "foundation/unique_resource.h"
 
@@ -25,7 +26,7 @@ HRESULT refuse(LONG& ret_code, HRESULT status, trace_format reason) {
 // The re-serialized envelope may carry the call's secrets: wiped before it is freed.
 struct wipe_and_free {
     void operator()(xml_char* text) const noexcept {
-        ::SecureZeroMemory(text, xml_length(text) * sizeof(xml_char));
+        kv_memory::wipe(text, xml_length(text) * sizeof(xml_char));
         std::free(text);
     }
 };

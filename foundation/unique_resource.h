@@ -6,6 +6,8 @@
 #include <unknwn.h>
 #include <utility>
 
+#include "foundation/kv_memory.h"
+
 // A movable owner of a value released by Traits::close unless it equals Traits::invalid().
 template <typename Traits>
 class unique_resource {
@@ -62,7 +64,7 @@ struct wiped_bstr {  // a string that held a call's text: overwritten with zeros
     using type = BSTR;
     static type invalid() noexcept { return nullptr; }
     static void close(type s) noexcept {
-        ::SecureZeroMemory(s, ::SysStringByteLen(s));
+        kv_memory::wipe(s, ::SysStringByteLen(s));
         ::SysFreeString(s);
     }
 };
