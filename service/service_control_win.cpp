@@ -39,12 +39,11 @@ void CRxCoreServiceModule::run_service(DWORD, LPWSTR*) {
     status_.dwWaitHint = 0;
     report_status(SERVICE_START_PENDING);
 
-    const HRESULT initialized = ::CoInitialize(nullptr);
-    const bool tolerated = initialized == RPC_E_CHANGED_MODE && ::GetModuleHandleW(L"Mscoree.dll") != nullptr;
-    if (FAILED(initialized) && !tolerated) return;
+    bool initialized = false;
+    if (FAILED(initialize_com(initialized))) return;
     delay_shutdown_ = false;
     status_.dwWin32ExitCode = static_cast<DWORD>(run());
-    if (SUCCEEDED(initialized)) ::CoUninitialize();
+    if (initialized) ::CoUninitialize();
     report_status(SERVICE_STOPPED);
     log_event(L"Service stopped");
 }

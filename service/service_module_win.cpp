@@ -14,16 +14,16 @@
 
 namespace {
 CRxCoreServiceModule* the_module = nullptr;
+}  // namespace
 
 // COM on the calling thread as a single-threaded apartment. A thread that already has
 // another apartment is tolerated only when the managed runtime put it there.
-HRESULT initialize_com(bool& initialized) {
+HRESULT CRxCoreServiceModule::initialize_com(bool& initialized) {
     const HRESULT result = ::CoInitialize(nullptr);
     initialized = SUCCEEDED(result);
     if (result == RPC_E_CHANGED_MODE && ::GetModuleHandleW(L"Mscoree.dll") != nullptr) return S_OK;
     return result;
 }
-}  // namespace
 
 CRxCoreServiceModule* service_module() noexcept { return the_module; }
 

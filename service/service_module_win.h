@@ -55,6 +55,7 @@ public:
     static void WINAPI control_handler(DWORD control);
 
 private:
+    static HRESULT initialize_com(bool& initialized);
     HRESULT run();
     int run_local_server();
     void run_service(DWORD argc, LPWSTR* argv);
