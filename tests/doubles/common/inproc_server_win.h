@@ -3,6 +3,7 @@
 // objects and server locks behind DllCanUnloadNow, a reference-counted object base, a
 // class factory and the class registration under HKLM\Software\Classes\CLSID.
 #include <windows.h>
+#include <oaidl.h>
 #include <unknwn.h>
 
 #include <atomic>
@@ -40,6 +41,35 @@ protected:
     }
 private:
     std::atomic<ULONG> count_{1};
+};
+
+// IUnknown, and an IDispatch that offers no type information, of an object with one
+// dispatch-derived interface `Interface` (id `iid`) that callers use through its table.
+template <typename Interface, const IID& iid>
+class table_object : public Interface, private ref_counted {
+public:
+    STDMETHODIMP QueryInterface(REFIID asked, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (!IsEqualIID(asked, IID_IUnknown) && !IsEqualIID(asked, IID_IDispatch) && !IsEqualIID(asked, iid))
+            return E_NOINTERFACE;
+        *object = static_cast<Interface*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return add_ref(); }
+    STDMETHODIMP_(ULONG) Release() override { return release(); }
+
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
 };
 
 // Creates a new object of a class and asks it for `iid` (the object's own reference is

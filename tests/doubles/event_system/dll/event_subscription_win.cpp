@@ -31,34 +31,9 @@ HRESULT copy_out(const std::wstring& text, BSTR* out) {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-class event_subscription final : public IEventSubscription, private doubles::inproc::ref_counted {
+class event_subscription final : public doubles::inproc::table_object<IEventSubscription, ids::event_subscription> {
 public:
     event_subscription() { count_live_objects(+1); }
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, ids::event_subscription))
-            return E_NOINTERFACE;
-        *object = static_cast<IEventSubscription*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return add_ref(); }
-    STDMETHODIMP_(ULONG) Release() override { return release(); }
-
-    // IDispatch: not offered (callers use the table).
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
 
     // The properties the double keeps.
     STDMETHODIMP get_SubscriptionID(BSTR* out) override { return copy_out(id_, out); }

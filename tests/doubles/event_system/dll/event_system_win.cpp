@@ -31,31 +31,8 @@ void log_remove_query(const std::wstring& query) {
     doubles::write_texts(key.get(), protocol::value::remove_queries, queries);
 }
 
-class event_system final : public IEventSystem, private doubles::inproc::ref_counted {
+class event_system final : public doubles::inproc::table_object<IEventSystem, ids::event_system> {
 public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, ids::event_system))
-            return E_NOINTERFACE;
-        *object = static_cast<IEventSystem*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return add_ref(); }
-    STDMETHODIMP_(ULONG) Release() override { return release(); }
-
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
-
     STDMETHODIMP Store(BSTR prog_id, IUnknown* object) override {
         com_ptr<IEventSubscription> subscription;
         if (object) object->QueryInterface(ids::event_subscription, subscription.put_void());
