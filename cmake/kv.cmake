@@ -22,7 +22,8 @@ endfunction()
 
 # kv_library(NAME [DEPS ...]): a static library of every .cpp in the calling folder
 # (tests excluded), and, when <folder>/tests holds *_test.cpp files, one GoogleTest
-# executable NAME_tests of them whose cases CTest discovers and runs under Wine.
+# executable NAME_tests of them (with the shared test main, tests/support) whose cases
+# CTest discovers and runs under Wine.
 # LOCKS names shared resources (a driver, the trace file) whose tests must not run
 # at the same time as other tests holding the same lock; every case is its own process.
 function(kv_library name)
@@ -39,7 +40,7 @@ function(kv_library name)
     file(GLOB test_helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_support.cpp
        ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_support_win.cpp)
     add_executable(${name}_tests ${tests} ${test_helpers})
-    target_link_libraries(${name}_tests PRIVATE ${name} ${KV_TEST_DEPS} GTest::gtest_main)
+    target_link_libraries(${name}_tests PRIVATE ${name} ${KV_TEST_DEPS} kvtest_main)
     kv_discover_tests(${name}_tests LOCKS ${KV_LOCKS})
   endif()
 endfunction()

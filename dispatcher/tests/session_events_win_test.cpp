@@ -7,7 +7,7 @@
 #include "dispatcher/rx_core_service_disp_win.h"
 #include "dispatcher/tests/dispatcher_support_win.h"
 #include "foundation/kv_memory.h"
-#include "foundation/tests/child_process.h"
+#include "tests/support/child_process_win.h"
 #include "foundation/tests/trace_capture_win.h"
 #include "tests/doubles/vault_driver_double_win.h"
 
@@ -20,17 +20,17 @@ std::wstring event_text(const std::wstring& sid, const std::wstring& notificatio
     return L"{DB186164-5C92-42ad-A10E-D342FABB7EC6}[" + sid + L"](" + notification + L")";
 }
 
-// The second process: waits on every "Global\" event named in its role ('|'-separated)
-// and exits 0 only when each was signalled within 30 s.
-TEST(KvChildProcess, Run) {
-    std::wstring role = child_process::role();
-    if (role.empty()) GTEST_SKIP() << "runs only as the second process of another test";
-    role += L"|";
-    for (std::size_t start = 0, end; (end = role.find(L'|', start)) != std::wstring::npos; start = end + 1) {
-        KV_event event(role.substr(start, end - start).c_str(), true, false);
-        ASSERT_TRUE(event.wait(30000)) << "not signalled";
+// The second process, "listen:<names>": waits on every "Global\" event named in its
+// argument ('|'-separated) and exits 0 only when each was signalled within 30 s.
+int listen_role(const std::wstring& names) {
+    const std::wstring list = names + L"|";
+    for (std::size_t start = 0, end; (end = list.find(L'|', start)) != std::wstring::npos; start = end + 1) {
+        KV_event event(list.substr(start, end - start).c_str(), true, false);
+        if (!event.wait(30000)) return child_process::fail("an event was not signalled");
     }
+    return 0;
 }
+const child_process::role listener_child{L"listen", listen_role};
 
 class SessionEvents : public ::testing::Test {
 protected:
@@ -56,7 +56,7 @@ TEST_F(SessionEvents, AnotherProcessReceivesEveryNotificationByName) {
     };
     std::wstring names;
     for (const auto& row : rows) names += (names.empty() ? L"" : L"|") + event_text(L"S-1-5-18", row.notification);
-    const unique_handle listener = child_process::start(names);
+    const unique_handle listener = child_process::start(L"listen", names);
     ASSERT_TRUE(listener);
     for (const auto& row : rows) EXPECT_EQ((logon_->*row.handler)(system.get()), S_OK);
     EXPECT_EQ(child_process::wait_for_exit(listener.get()), 0u);

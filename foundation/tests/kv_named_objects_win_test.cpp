@@ -1,5 +1,5 @@
 #include "foundation/kv_named_objects_win.h"
-#include "foundation/tests/child_process.h"
+#include "tests/support/child_process_win.h"
 
 #include <gtest/gtest.h>
 
@@ -12,37 +12,42 @@
 namespace {
 using child_process::unique_name;
 
-// The roles a second process plays for these tests. Run on its own (no role), it skips.
-TEST(KvChildProcess, Run) {
-    const std::wstring role = child_process::role();
-    if (role.empty()) GTEST_SKIP() << "runs only as the second process of another test";
-    const std::size_t colon = role.find(L':');
-    ASSERT_NE(colon, std::wstring::npos);
-    const std::wstring verb = role.substr(0, colon), name = role.substr(colon + 1);
-    if (verb == L"signal") {
-        KV_event event(name.c_str(), true, false);
-        ASSERT_NE(event.event_handle(), nullptr);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << "opens the first process's event";
-        EXPECT_TRUE(event.set_event());
-    } else if (verb == L"wait") {
-        KV_event event(name.c_str(), true, false);
-        EXPECT_TRUE(event.wait(30000));
-    } else if (verb == L"hold") {
-        // Take the mutex, say so, hold it until told to release, then report the release.
-        KV_event held((name + L"-held").c_str(), true, true);
-        KV_event release((name + L"-release").c_str(), true, true);
-        KV_event released((name + L"-released").c_str(), true, true);
-        HANDLE mutex = acquire_named_mutex(name.c_str(), false, true);
-        ASSERT_NE(mutex, nullptr);
-        EXPECT_TRUE(held.set_event());
-        EXPECT_TRUE(release.wait(30000));
-        EXPECT_TRUE(released.set_event());  // set first: the waiter may run the moment it is free
-        EXPECT_TRUE(ReleaseMutex(mutex));
-        CloseHandle(mutex);
-    } else {
-        FAIL() << "unknown role";
-    }
+// The roles a second process plays for these tests; each exits 0 when all went as expected.
+
+// "signal:<name>": opens the first process's event and sets it.
+int signal_role(const std::wstring& name) {
+    KV_event event(name.c_str(), true, false);
+    if (!event.event_handle()) return child_process::fail("cannot open the event");
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return child_process::fail("the event was not the first process's");
+    return event.set_event() ? 0 : child_process::fail("cannot set the event");
 }
+
+// "wait:<name>": waits for the event (at most 30 s).
+int wait_role(const std::wstring& name) {
+    KV_event event(name.c_str(), true, false);
+    return event.wait(30000) ? 0 : child_process::fail("the event was not set");
+}
+
+// "hold:<name>": takes the mutex, says so, holds it until told to release, then reports
+// the release.
+int hold_role(const std::wstring& name) {
+    KV_event held((name + L"-held").c_str(), true, true);
+    KV_event release((name + L"-release").c_str(), true, true);
+    KV_event released((name + L"-released").c_str(), true, true);
+    HANDLE mutex = acquire_named_mutex(name.c_str(), false, true);
+    if (!mutex) return child_process::fail("cannot take the mutex");
+    int result = 0;
+    if (!held.set_event()) result = child_process::fail("cannot say the mutex is held");
+    if (!release.wait(30000)) result = child_process::fail("never told to release");
+    if (!released.set_event()) result = child_process::fail("cannot report the release");  // set first: the waiter may run the moment it is free
+    if (!ReleaseMutex(mutex)) result = child_process::fail("cannot release the mutex");
+    CloseHandle(mutex);
+    return result;
+}
+
+const child_process::role signal_child{L"signal", signal_role};
+const child_process::role wait_child{L"wait", wait_role};
+const child_process::role hold_child{L"hold", hold_role};
 
 TEST(KvNamedObjects, MakeObjectName) {
     struct row { const wchar_t* name; bool global; const wchar_t* expected; };
@@ -212,7 +217,7 @@ TEST(KvEvent, TableEntryZeroDestroys) {
 TEST(KvEvent, SignalledFromAnotherProcess) {
     const std::wstring name = unique_name(L"signal");
     KV_event event(name.c_str(), true, false);
-    unique_handle child = child_process::start(L"signal:" + name);
+    unique_handle child = child_process::start(L"signal", name);
     ASSERT_TRUE(child);
     EXPECT_EQ(child_process::wait_for_exit(child.get()), 0u);
     EXPECT_TRUE(event.wait(0));
@@ -222,7 +227,7 @@ TEST(KvEvent, SignalledFromAnotherProcess) {
 TEST(KvEvent, WaitedOnInAnotherProcess) {
     const std::wstring name = unique_name(L"wait");
     KV_event event(name.c_str(), true, false);
-    unique_handle child = child_process::start(L"wait:" + name);
+    unique_handle child = child_process::start(L"wait", name);
     ASSERT_TRUE(child);
     EXPECT_TRUE(event.set_event());
     EXPECT_EQ(child_process::wait_for_exit(child.get()), 0u);
@@ -287,7 +292,7 @@ TEST(KvNamedMutex, BlocksWhileAnotherProcessHoldsIt) {
     KV_event held((name + L"-held").c_str(), true, true);
     KV_event release((name + L"-release").c_str(), true, true);
     KV_event released((name + L"-released").c_str(), true, true);
-    unique_handle child = child_process::start(L"hold:" + name);
+    unique_handle child = child_process::start(L"hold", name);
     ASSERT_TRUE(child);
     ASSERT_TRUE(held.wait(30000));
 

@@ -1,5 +1,5 @@
 #include "foundation/kv_string_win.h"
-#include "foundation/tests/recording_allocator.h"
+#include "tests/support/recording_allocator.h"
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 #include "foundation/trace.h"
 #include "foundation/trace_test_seam_win.h"
 #include "foundation/tests/trace_capture_win.h"
+#include "tests/support/child_process_win.h"
 
 #include <gtest/gtest.h>
 
@@ -224,35 +225,21 @@ TEST(TraceFile, ThreadsWriteWholeLines) {
     expect_all_lines(lines, writers);
 }
 
-// Runs in the child process only: the parent starts this executable with this test as
-// its filter and the variable below set.
-TEST(TraceFile, ChildProcessWriter) {
-    if (!std::getenv("KV_TRACE_CHILD_WRITER")) GTEST_SKIP() << "started by TwoProcessesShareTheFile";
+// The second writer, "write-lines": the same lines from a process of its own.
+int write_lines_role(const std::wstring&) {
     write_lines();
+    return 0;
 }
+const child_process::role second_writer{L"write-lines", write_lines_role};
 
 TEST(TraceFile, TwoProcessesShareTheFile) {
     trace_capture capture;
     ASSERT_TRUE(capture.ready());
-    wchar_t exe[MAX_PATH];
-    ASSERT_GT(GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
-    std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_filter=TraceFile.ChildProcessWriter";
-    ASSERT_TRUE(SetEnvironmentVariableW(L"KV_TRACE_CHILD_WRITER", L"1"));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION child{};
-    const BOOL started = CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                        nullptr, &startup, &child);
-    SetEnvironmentVariableW(L"KV_TRACE_CHILD_WRITER", nullptr);
-    ASSERT_TRUE(started);
+    const unique_handle child = child_process::start(L"write-lines");
+    ASSERT_TRUE(child);
     write_lines();
-    EXPECT_EQ(WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
-    DWORD exit_code = 1;
-    GetExitCodeProcess(child.hProcess, &exit_code);
-    EXPECT_EQ(exit_code, 0u);
-    const DWORD child_pid = child.dwProcessId;
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
+    EXPECT_EQ(child_process::wait_for_exit(child.get()), 0u);
+    const DWORD child_pid = GetProcessId(child.get());
 
     const auto bytes = read_trace_bytes();
     ASSERT_TRUE(bytes);

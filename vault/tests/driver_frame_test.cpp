@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "vault/driver_frame.h"
-#include "vault/tests/bytes_support.h"
+#include "tests/support/bytes.h"
 
 namespace {
 bytes header(std::uint32_t magic, std::uint32_t status, std::uint32_t payload_length) {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "vault/protocol_buffers_reader.h"
-#include "vault/tests/bytes_support.h"
+#include "tests/support/bytes.h"
 #include "vault/vault_status.h"
 
 namespace {

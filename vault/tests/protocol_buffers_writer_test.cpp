@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "vault/protocol_buffers_writer.h"
-#include "vault/tests/bytes_support.h"
-#include "vault/tests/recording_allocator_support.h"
+#include "tests/support/bytes.h"
+#include "tests/support/recording_allocator.h"
 
 namespace {
 bytes written(const ProtocolBuffersWriter& w) { return bytes(w.data(), w.data() + w.position()); }
@@ -33,7 +33,7 @@ TEST_F(WriterTest, FirstFieldNeedsOneSixteenByteBuffer) {
     w.writeVarint(7);
     EXPECT_EQ(written(w), hex("08 07"));
     EXPECT_EQ(w.capacity(), 16u);
-    EXPECT_EQ(recording_allocator::current().allocations, (std::vector<std::uint32_t>{16}));
+    EXPECT_EQ(recording_allocator::current().allocations, (std::vector<std::size_t>{16}));
 }
 
 TEST_F(WriterTest, GrowsByDoublingAndKeepsTheBytes) {
@@ -46,7 +46,7 @@ TEST_F(WriterTest, GrowsByDoublingAndKeepsTheBytes) {
     }
     EXPECT_EQ(written(w), expected);
     const auto& log = recording_allocator::current();
-    EXPECT_EQ(log.allocations, (std::vector<std::uint32_t>{16, 32}));
+    EXPECT_EQ(log.allocations, (std::vector<std::size_t>{16, 32}));
     ASSERT_EQ(log.releases.size(), 1u);
     EXPECT_TRUE(log.releases[0].all_zero) << "the outgrown buffer still held the request";
 }

@@ -8,7 +8,7 @@
 
 #include "foundation/unique_resource.h"
 #include "tests/doubles/vault_driver_double_win.h"
-#include "vault/tests/bytes_support.h"
+#include "tests/support/bytes.h"
 #include "vault/tests/test_key_support.h"
 #include "vault/vault_driver_com_win.h"
 

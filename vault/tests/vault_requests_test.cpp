@@ -1,8 +1,8 @@
 // Byte-exact request messages of every operation, encoded without the driver.
 #include <gtest/gtest.h>
 
-#include "vault/tests/bytes_support.h"
-#include "vault/tests/recording_allocator_support.h"
+#include "tests/support/bytes.h"
+#include "tests/support/recording_allocator.h"
 #include "vault/tests/test_key_support.h"
 #include "vault/vault_requests.h"
 

@@ -1,6 +1,12 @@
-#include "vault/tests/bytes_support.h"
+#include "tests/support/bytes.h"
 
 #include <cstdio>
+
+bytes counting(std::size_t count, std::uint8_t first) {
+    bytes out(count);
+    for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<std::uint8_t>(first + i);
+    return out;
+}
 
 bytes hex(const char* text) {
     bytes out;
@@ -17,7 +23,7 @@ bytes hex(const char* text) {
     return out;
 }
 
-std::string to_hex(const std::vector<std::uint8_t>& data) {
+std::string to_hex(const bytes& data) {
     std::string s;
     char b[4];
     for (std::uint8_t x : data) { std::snprintf(b, sizeof b, "%02X ", x); s += b; }
