@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "foundation/tests/trace_capture_win.h"
-#include "service/tests/stand_in_dispatcher.h"
+#include "service/tests/stand_in_dispatcher_win.h"
 #include "tests/doubles/common/com_double_locations_win.h"
 #include "tests/doubles/event_system/event_system_double_win.h"
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/unique_resource.h"
-#include "service/tests/registration_support.h"
+#include "service/tests/registration_support_win.h"
 #include "service/unique_sc_handle_win.h"
 
 namespace {

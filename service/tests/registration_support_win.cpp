@@ -1,4 +1,4 @@
-#include "service/tests/registration_support.h"
+#include "service/tests/registration_support_win.h"
 
 #include "service/message_display_win.h"
 #include "service/unique_sc_handle_win.h"

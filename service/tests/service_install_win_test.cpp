@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "service/message_display_win.h"
-#include "service/tests/registration_support.h"
+#include "service/tests/registration_support_win.h"
 
 namespace {
 using namespace registration_test;

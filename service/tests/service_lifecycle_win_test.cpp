@@ -7,7 +7,7 @@
 #include "foundation/tests/trace_capture_win.h"
 #include "service/logon_subscriptions_win.h"
 #include "service/service_module_win.h"
-#include "service/tests/registration_support.h"
+#include "service/tests/registration_support_win.h"
 #include "service/tests/service_host_support_win.h"
 #include "tests/doubles/event_system/event_system_double_win.h"
 #include "tests/doubles/manager/manager_double_win.h"

@@ -1,4 +1,4 @@
-#include "service/tests/stand_in_dispatcher.h"
+#include "service/tests/stand_in_dispatcher_win.h"
 
 #include <sensevts.h>
 

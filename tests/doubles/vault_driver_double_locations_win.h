@@ -1,5 +1,5 @@
 #pragma once
-// Where the vault-driver double keeps its state; the driver (driver/vault_driver_double.c)
+// Where the vault-driver double keeps its state; the driver (driver/vault_driver_double_win.c)
 // uses the same locations in their kernel spelling.
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "tests/doubles/tests/vault_double_support.h"
+#include "tests/doubles/tests/vault_double_support_win.h"
 
 namespace vault_double::testing {
 
@@ -8,12 +8,6 @@ std::vector<uint8_t> reply_frame(int32_t status, uint32_t payload_length,
     for (uint32_t v : {frame_magic, 0u, static_cast<uint32_t>(status), payload_length})
         for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(v >> shift));
     out.insert(out.end(), payload.begin(), payload.end());
-    return out;
-}
-
-std::vector<uint8_t> bytes_counting(size_t n, uint8_t first) {
-    std::vector<uint8_t> out(n);
-    for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(first + i);
     return out;
 }
 

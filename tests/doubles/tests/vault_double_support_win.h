@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/doubles/vault_driver_double_win.h"
+#include "tests/support/bytes.h"
 
 namespace vault_double::testing {
 
@@ -15,7 +16,6 @@ constexpr uint32_t client_output = 1024 + header_size;  // the client's first at
 // A reply frame as the driver writes it: header then payload.
 std::vector<uint8_t> reply_frame(int32_t status, uint32_t payload_length,
                                  const std::vector<uint8_t>& payload = {});
-std::vector<uint8_t> bytes_counting(size_t n, uint8_t first = 0);
 
 class double_test : public ::testing::Test {
 protected:

@@ -2,7 +2,7 @@
 // calls and the empty-queue default, all through CreateFileW + DeviceIoControl.
 #include <gtest/gtest.h>
 
-#include "tests/doubles/tests/vault_double_support.h"
+#include "tests/doubles/tests/vault_double_support_win.h"
 
 namespace vault_double::testing {
 namespace {
@@ -43,7 +43,7 @@ TEST_F(VaultDoubleReplies, AnswerWritesTheFrameWhenItFitsElseAsksForRoom) {
     };
     for (const answer_case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::vector<uint8_t> payload = bytes_counting(c.payload_size, 3);
+        const std::vector<uint8_t> payload = counting(c.payload_size, 3);
         ASSERT_TRUE(script({reply::answer(c.status, payload)}));
         const exchange_result r = call(request_frame({}), c.output);
         ASSERT_TRUE(r.ok) << r.error;
@@ -59,7 +59,7 @@ TEST_F(VaultDoubleReplies, AnswerWritesTheFrameWhenItFitsElseAsksForRoom) {
 }
 
 TEST_F(VaultDoubleReplies, ResendWithTheAskedRoomGetsTheWholeReply) {
-    const std::vector<uint8_t> payload = bytes_counting(3000, 1);
+    const std::vector<uint8_t> payload = counting(3000, 1);
     const std::vector<uint8_t> request = request_frame({0x0A, 0x01, 0x7F});
     ASSERT_TRUE(script({reply::answer(0x5, payload), reply::answer(0, {0x10})}));
 
@@ -94,10 +94,10 @@ struct raw_case {
 TEST_F(VaultDoubleReplies, RawWritesTheBytesVerbatimCutToTheOutput) {
     std::vector<uint8_t> wrong_magic = reply_frame(0, 2, success_field);
     wrong_magic[0] = 0xEE;
-    const std::vector<uint8_t> lying_length = reply_frame(0, 500, bytes_counting(100));
+    const std::vector<uint8_t> lying_length = reply_frame(0, 500, counting(100));
     const std::vector<uint8_t> huge_length = reply_frame(0, 0xFFFFFFF0u);
     const std::vector<uint8_t> failed_header = reply_frame(static_cast<int32_t>(0xC0000022), 0);
-    const std::vector<uint8_t> too_long = bytes_counting(2000);
+    const std::vector<uint8_t> too_long = counting(2000);
     const raw_case cases[] = {
         {"nothing", {}, client_output, 0},
         {"short reply", {0xEF, 0xBE, 0xFE, 0xCA, 0}, client_output, 5},
@@ -157,7 +157,7 @@ TEST_F(VaultDoubleReplies, ScriptCanBeReplacedBetweenCalls) {
     EXPECT_EQ(call(request_frame({})).output, reply_frame(0, 1, {1}));
     ASSERT_TRUE(script({reply::answer(0, {3})}));  // drops the unused {2}
     EXPECT_EQ(call(request_frame({})).output, reply_frame(0, 1, {3}));
-    ASSERT_TRUE(script({reply::answer(0, bytes_counting(2000))}));
+    ASSERT_TRUE(script({reply::answer(0, counting(2000))}));
     EXPECT_EQ(call(request_frame({})).output, reply_frame(0, 2000));
     ASSERT_TRUE(script({}));  // abandons the waiting entry
     EXPECT_EQ(call(request_frame({})).output, reply_frame(0, 2, success_field));

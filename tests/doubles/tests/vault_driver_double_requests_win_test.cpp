@@ -2,7 +2,7 @@
 // driver does.
 #include <gtest/gtest.h>
 
-#include "tests/doubles/tests/vault_double_support.h"
+#include "tests/doubles/tests/vault_double_support_win.h"
 
 namespace vault_double::testing {
 namespace {
@@ -16,9 +16,9 @@ TEST_F(VaultDoubleRecords, EveryRequestIsRecordedByteExactInOrder) {
     odd_header[12] = 0x40;  // payload_length: the driver takes the length from the call
     const std::vector<std::vector<uint8_t>> sent = {
         request_frame({}),
-        request_frame(bytes_counting(256)),
+        request_frame(counting(256)),
         odd_header,
-        request_frame(bytes_counting(5000, 7)),  // longer than the output buffer
+        request_frame(counting(5000, 7)),  // longer than the output buffer
     };
     for (const auto& frame : sent) {
         const exchange_result r = call(frame);

@@ -9,16 +9,10 @@
 #include <vector>
 
 #include "tests/doubles/vault_driver_double_win.h"
+#include "tests/support/bytes.h"
 
 namespace {
-using bytes = std::vector<std::uint8_t>;
 using vault_double::reply;
-
-bytes operator+(bytes a, const bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-bytes text(const std::string& s) { return bytes(s.begin(), s.end()); }
 
 const bytes id_bytes = {0x07, 0x56, 0x34, 0x12, 0xAB, 0x89, 0xEF, 0xCD,
                         0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
@@ -35,9 +29,9 @@ TEST_F(VaultCommandTest, OperationsAndTheirRequests) {
     const struct { const wchar_t* args; bytes payload; } rows[] = {
         {L"vault send-op5", {0x08, 0x05}},
         {L"vault unload-user-bkeys", {0x08, 0x09}},
-        {L"vault unload-user-bkeys S-1-5-18", bytes{0x08, 0x09, 0x4A, 0x08} + text("S-1-5-18")},
+        {L"vault unload-user-bkeys S-1-5-18", bytes{0x08, 0x09, 0x4A, 0x08} + text_bytes("S-1-5-18")},
         {L"vault remove-sso-data", {0x08, 0x0F}},
-        {L"vault remove-sso-data S-1-5-21-0-0-0-1000", bytes{0x08, 0x0F, 0x4A, 0x13} + text("S-1-5-21-0-0-0-1000")},
+        {L"vault remove-sso-data S-1-5-21-0-0-0-1000", bytes{0x08, 0x0F, 0x4A, 0x13} + text_bytes("S-1-5-21-0-0-0-1000")},
         {L"vault unload-lkey {12345607-89ab-CDEF-0123-456789ABCDEF}", bytes{0x08, 0x06, 0x12, 0x10} + id_bytes},
         {L"vault load-lkey --kind 1 --key 00112233445566778899AABBCCDDEEFF00112233445566778899aabbccddeeff "
          L"--id {12345607-89AB-CDEF-0123-456789ABCDEF} --flag",
@@ -48,7 +42,7 @@ TEST_F(VaultCommandTest, OperationsAndTheirRequests) {
         {L"vault load-lkey --id {12345607-89AB-CDEF-0123-456789ABCDEF} --key-text k --kind 200 --key \"\" "
          L"--text2 two --text1 \x20AC",
          bytes{0x08, 0x07, 0x18, 0xC8, 0x01, 0x42, 0x00, 0x12, 0x10} + id_bytes +
-             bytes{0x22, 0x03, 0xE2, 0x82, 0xAC, 0x2A, 0x03} + text("two") + bytes{0x32, 0x01, 'k', 0x38, 0x00}},
+             bytes{0x22, 0x03, 0xE2, 0x82, 0xAC, 0x2A, 0x03} + text_bytes("two") + bytes{0x32, 0x01, 'k', 0x38, 0x00}},
     };
     for (const auto& row : rows) {
         vault_double::clear_requests();

@@ -2,7 +2,7 @@
 
 #include <tlhelp32.h>
 
-#include "service/tests/registration_support.h"
+#include "service/tests/registration_support_win.h"
 #include "service/tests/service_host_support_win.h"
 #include "tests/doubles/event_system/event_system_double_win.h"
 #include "tests/doubles/manager/manager_double_win.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "foundation/tests/trace_capture_win.h"
-#include "service/tests/registration_support.h"
+#include "service/tests/registration_support_win.h"
 #include "service/tests/service_host_support_win.h"
 #include "tools/rxctl/tests/rxctl_runner_win.h"
 #include "tools/rxctl/tests/service/local_server_support_win.h"
