@@ -23,6 +23,16 @@ bytes hex(const char* text) {
     return out;
 }
 
+bytes utf16le(std::u16string_view text, bool byte_order_mark) {
+    bytes out;
+    if (byte_order_mark) out = {0xFF, 0xFE};
+    for (char16_t unit : text) {
+        out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        out.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    return out;
+}
+
 std::string to_hex(const bytes& data) {
     std::string s;
     char b[4];

@@ -8,45 +8,15 @@
 #include <vector>
 
 #include "foundation/unique_resource.h"
+#include "tests/support/test_files_win.h"
 #include "xml_test_support.h"
 
 namespace {
-using bytes = std::vector<unsigned char>;
+std::wstring temp_path(const wchar_t* name) { return test_files::temporary_path(L"kvxml", name); }
 
-std::wstring temp_path(const wchar_t* name) {
-    wchar_t dir[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    return std::wstring(dir) + L"kvxml_" + std::to_wstring(GetCurrentProcessId()) + L"_" + name;
-}
+void write_file(const std::wstring& path, const bytes& content) { ASSERT_TRUE(test_files::write(path, content)); }
 
-void write_file(const std::wstring& path, const bytes& content) {
-    unique_file f(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(f);
-    DWORD written = 0;
-    if (!content.empty()) {
-        ASSERT_TRUE(WriteFile(f.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-    }
-}
-
-bytes read_file(const std::wstring& path) {
-    unique_file f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!f) return {};
-    bytes out(GetFileSize(f.get(), nullptr));
-    DWORD got = 0;
-    if (!out.empty()) ReadFile(f.get(), out.data(), static_cast<DWORD>(out.size()), &got, nullptr);
-    out.resize(got);
-    return out;
-}
-
-bytes ascii(const char* s) { return bytes(s, s + strlen(s)); }
-bytes utf16le(const std::wstring& s, bool bom = true) {
-    bytes out;
-    if (bom) out = {0xFF, 0xFE};
-    for (wchar_t c : s) { out.push_back(static_cast<unsigned char>(c & 0xFF)); out.push_back(static_cast<unsigned char>(c >> 8)); }
-    return out;
-}
+bytes read_file(const std::wstring& path) { return test_files::read(path).value_or(bytes()); }
 
 class XmlFiles : public ::testing::Test {
 protected:
@@ -69,13 +39,13 @@ protected:
 
 TEST_F(XmlFiles, Utf16WithByteOrderMarkLoads) {
     doc_ptr doc = new_doc();
-    const std::wstring p = file(L"u16.xml", utf16le(L"<?xml version='1.0'?><a t='\x4E2D'>\x00E9\xD83D\xDE00</a>"));
+    const std::wstring p = file(L"u16.xml", utf16le(u"<?xml version='1.0'?><a t='\x4E2D'>\x00E9\xD83D\xDE00</a>"));
     ASSERT_EQ(1, doc->load_from_file(p.c_str()));
     EXPECT_EQ("?xml[version=1.0]{a[t=\\u4E2D]\"\\u00E9\\uD83D\\uDE00\"}", dump(doc->get_root()));
 }
 
 TEST_F(XmlFiles, Utf16OddLastByteIsDropped) {
-    bytes content = utf16le(L"<a>x</a>");
+    bytes content = utf16le(u"<a>x</a>");
     content.push_back('<');
     doc_ptr doc = new_doc();
     ASSERT_EQ(1, doc->load_from_file(file(L"odd.xml", content).c_str()));
@@ -104,7 +74,7 @@ TEST_F(XmlFiles, EightBitFilesUseTheDeclaredUtf8OrTheAnsiCodePage) {
     int i = 0;
     for (const row& r : rows) {
         doc_ptr doc = new_doc();
-        const std::wstring p = file((L"8bit" + std::to_wstring(i++) + L".xml").c_str(), ascii(r.content));
+        const std::wstring p = file((L"8bit" + std::to_wstring(i++) + L".xml").c_str(), text_bytes(r.content));
         ASSERT_EQ(1, doc->load_from_file(p.c_str())) << r.content;
         KV_xml_node* a = doc->get_root()->find_descendant(X("a").c_str());
         ASSERT_NE(nullptr, a) << r.content;
@@ -123,7 +93,7 @@ TEST_F(XmlFiles, FailedLoadsBeforeParsingLeaveTheDocumentUntouched) {
 
 TEST_F(XmlFiles, MalformedFileKeepsTheCompleteTopLevelElements) {
     doc_ptr doc = new_doc();
-    EXPECT_EQ(0, doc->load_from_file(file(L"bad.xml", ascii("<a x='1'/><b><c/></b><d><e>")).c_str()));
+    EXPECT_EQ(0, doc->load_from_file(file(L"bad.xml", text_bytes("<a x='1'/><b><c/></b><d><e>")).c_str()));
     EXPECT_EQ("?xml[version=1.0]{a[x=1],b{c}}", dump(doc->get_root()));
 }
 
@@ -135,14 +105,14 @@ TEST_F(XmlFiles, SaveWritesUtf16WithByteOrderMarkAndReadsBack) {
     ASSERT_EQ(1, doc->save_to_file(p.c_str()));
     const bytes saved = read_file(p);
     const xml_string text = serialize(doc.get());
-    EXPECT_EQ(utf16le(std::wstring(text.begin() + 1, text.end())), saved);
+    EXPECT_EQ(utf16le(std::u16string(text.begin() + 1, text.end())), saved);
     doc_ptr again = new_doc();
     ASSERT_EQ(1, again->load_from_file(p.c_str()));
     EXPECT_EQ(dump(doc->get_root()), dump(again->get_root()));
     // Saving again replaces the file.
     doc->create_new();
     ASSERT_EQ(1, doc->save_to_file(p.c_str()));
-    EXPECT_EQ(utf16le(L"<?xml version=\"1.0\"?>"), read_file(p));
+    EXPECT_EQ(utf16le(u"<?xml version=\"1.0\"?>"), read_file(p));
 }
 
 TEST_F(XmlFiles, EmptyDocumentSavesNothing) {
@@ -157,7 +127,7 @@ TEST_F(XmlFiles, EmptyDocumentSavesNothing) {
 }
 
 TEST_F(XmlFiles, HandlesAreReadFromTheStartAndWrittenAtTheirPosition) {
-    const std::wstring p = file(L"handle.xml", ascii("prefix"));
+    const std::wstring p = file(L"handle.xml", text_bytes("prefix"));
     unique_file f(CreateFileW(p.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(f);
@@ -165,14 +135,14 @@ TEST_F(XmlFiles, HandlesAreReadFromTheStartAndWrittenAtTheirPosition) {
     doc_ptr doc = new_doc();
     doc->create_new();
     ASSERT_EQ(1, doc->save_to_handle(f.get()));
-    bytes expected = ascii("prefix");
-    const bytes decl = utf16le(L"<?xml version=\"1.0\"?>");
+    bytes expected = text_bytes("prefix");
+    const bytes decl = utf16le(u"<?xml version=\"1.0\"?>");
     expected.insert(expected.end(), decl.begin(), decl.end());
     f.reset();
     EXPECT_EQ(expected, read_file(p));
 
     // load_from_handle rewinds first: a handle positioned at the end still loads.
-    const std::wstring q = file(L"rewind.xml", utf16le(L"<a/>"));
+    const std::wstring q = file(L"rewind.xml", utf16le(u"<a/>"));
     unique_file g(CreateFileW(q.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     SetFilePointer(g.get(), 0, nullptr, FILE_END);

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "tests/support/test_files_win.h"
 #include "tools/rxctl/tests/rxctl_runner_win.h"
 #include "tools/rxctl/tests/service/local_server_support_win.h"
 
@@ -38,14 +39,8 @@ std::string value_document(const char* value) {
 // A file in the temporary-files directory, deleted with its owner.
 class temporary_file {
 public:
-    temporary_file(const wchar_t* name, const std::string& bytes) {
-        wchar_t directory[MAX_PATH];
-        GetTempPathW(MAX_PATH, directory);
-        path_ = std::wstring(directory) + name;
-        HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD written = 0;
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(file);
+    temporary_file(const wchar_t* name, const bytes& content) : path_(test_files::temporary_path(L"rxctl_call", name)) {
+        EXPECT_TRUE(test_files::write(path_, content));
     }
     ~temporary_file() { DeleteFileW(path_.c_str()); }
     temporary_file(const temporary_file&) = delete;
@@ -54,15 +49,6 @@ public:
 private:
     std::wstring path_;
 };
-
-std::string utf16le_with_mark(const std::u16string& text) {
-    std::string bytes("\xFF\xFE");
-    for (char16_t unit : text) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    }
-    return bytes;
-}
 
 class CallCommand : public ::testing::Test {
 protected:
@@ -97,8 +83,8 @@ TEST_F(CallCommand, EnvelopeFilesInEitherEncodingReachTheManagerUnderTheGivenNam
     const struct {
         const char* what;
         temporary_file file;
-    } rows[] = {{"UTF-16LE with mark", {L"rxctl_call_utf16.xml", utf16le_with_mark(text)}},
-                {"declared UTF-8", {L"rxctl_call_utf8.xml", utf8_text}}};
+    } rows[] = {{"UTF-16LE with mark", {L"utf16.xml", utf16le(text)}},
+                {"declared UTF-8", {L"utf8.xml", text_bytes(utf8_text)}}};
     for (const auto& row : rows) {
         const rxctl_result r = run_rxctl(L"call manager_echo --envelope " + row.file.argument());
         EXPECT_EQ(r.exit_code, 0u) << row.what << ": " << r.err;
@@ -131,7 +117,7 @@ TEST_F(CallCommand, StatusDecidesTheExitCode) {
 
 TEST(CallCommandAlone, UsageErrorsAndAnUnreachableServerExitTwo) {
     rxctl_service_test::unregister_everything();
-    const temporary_file malformed(L"rxctl_call_malformed.xml", "<function name=\"x\">");
+    const temporary_file malformed(L"malformed.xml", text_bytes("<function name=\"x\">"));
     const struct {
         std::wstring args;
         const char* message;
