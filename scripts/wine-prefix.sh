@@ -21,9 +21,9 @@ case "$cmd" in
       rm -rf "$WINEPREFIX"
       # Boot first, let it settle, then the persistent server: the other order has
       # been seen to leave duplicate system processes behind.
-      timeout 120 wineboot -i >/dev/null 2>&1
+      timeout 120 wineboot -i </dev/null >/dev/null 2>&1
       timeout 60 wineserver -w
-      timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+      timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
       timeout 60 wineserver -w
       touch "$WINEPREFIX/.kv-ready"
     fi
@@ -40,7 +40,7 @@ case "$cmd" in
     [ -d "$WINEPREFIX" ] || exit 0
     if [ -z "${3:-}" ] && [ -f "$build/wine-services.txt" ]; then
       while read -r svc; do
-        [ -n "$svc" ] && timeout 30 wine net stop "$svc" >/dev/null 2>&1 || true
+        [ -n "$svc" ] && timeout 30 wine net stop "$svc" </dev/null >/dev/null 2>&1 || true
       done < "$build/wine-services.txt"
     fi
     timeout 30 wineserver -k 2>/dev/null || true
