@@ -1,6 +1,7 @@
 #include "tests/support/child_process_win.h"
 
 #include <atomic>
+#include <cstdio>
 #include <map>
 #include <vector>
 

@@ -11,7 +11,6 @@
 //   unique_handle child = child_process::start(L"signal", name);
 #include "foundation/unique_resource.h"
 
-#include <cstdio>
 #include <optional>
 #include <string>
 
