@@ -7,9 +7,9 @@
 #include "dispatcher/rx_core_service_disp_win.h"
 #include "dispatcher/tests/dispatcher_support_win.h"
 #include "foundation/kv_memory.h"
-#include "tests/support/child_process_win.h"
 #include "foundation/tests/trace_capture_win.h"
 #include "tests/doubles/vault_driver_double_win.h"
+#include "tests/support/child_process_win.h"
 
 #include <new>
 

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "foundation/kv_named_objects_win.h"
-#include "tests/support/child_process_win.h"
 #include "tests/doubles/manager/manager_double_win.h"
 #include "tests/reliability/reliability_support_win.h"
+#include "tests/support/child_process_win.h"
 
 #include <optional>
 #include <vector>
@@ -34,15 +34,15 @@ std::wstring call_of(unsigned client, unsigned number) {
 
 // "caller:<client>:<calls>:<go event>[:<stop event>]": connects, waits for the go event,
 // makes the calls and checks every answer; with a stop event, goes on calling until it is set.
-int run_caller(const std::vector<std::wstring>& role) {
-    if (role.size() != 3 && role.size() != 4) return child_process::fail("caller: wrong argument");
-    const unsigned client = std::stoul(role[0]), calls = std::stoul(role[1]);
+int run_caller(const std::vector<std::wstring>& fields) {
+    if (fields.size() != 3 && fields.size() != 4) return child_process::fail("caller: wrong argument");
+    const unsigned client = std::stoul(fields[0]), calls = std::stoul(fields[1]);
     const auto dispatcher = service_host_test::connect();
     if (!dispatcher) return child_process::fail("caller: cannot connect");
-    KV_event go(role[2].c_str(), true, true);
+    KV_event go(fields[2].c_str(), true, true);
     if (!go.wait(60000)) return child_process::fail("caller: no go");
     std::optional<KV_event> stop;
-    if (role.size() == 4) stop.emplace(role[3].c_str(), true, true);
+    if (fields.size() == 4) stop.emplace(fields[3].c_str(), true, true);
     // Bounded even when the test that started it fails: two minutes, or ten wrong answers.
     const ULONGLONG deadline = GetTickCount64() + 120000;
     unsigned wrong = 0, number = 0;
@@ -56,11 +56,11 @@ int run_caller(const std::vector<std::wstring>& role) {
 
 // "looper:<ready event>": 64 KB echoes without end (until killed, at most two minutes);
 // signals the ready event after its tenth call.
-int run_looper(const std::vector<std::wstring>& role) {
-    if (role.size() != 1) return child_process::fail("looper: wrong argument");
+int run_looper(const std::vector<std::wstring>& fields) {
+    if (fields.size() != 1) return child_process::fail("looper: wrong argument");
     const auto dispatcher = service_host_test::connect();
     if (!dispatcher) return child_process::fail("looper: cannot connect");
-    KV_event ready(role[0].c_str(), true, true);
+    KV_event ready(fields[0].c_str(), true, true);
     const ULONGLONG deadline = GetTickCount64() + 120000;
     for (unsigned number = 0; GetTickCount64() < deadline; ++number) {
         if (!call_and_check(dispatcher.get(), envelope(manager_double::echo, 99, number, 64 * 1024)))

@@ -2,8 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "vault/protocol_buffers_reader.h"
-#include "tests/support/bytes.h"
 #include "vault/vault_status.h"
+
+#include "tests/support/bytes.h"
 
 namespace {
 constexpr std::int32_t ok = 0;

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "tests/doubles/vault_driver_double_win.h"
-#include "vault/protocol_buffers_driver_call_win.h"
 #include "tests/support/bytes.h"
 #include "tests/support/recording_allocator.h"
+#include "vault/protocol_buffers_driver_call_win.h"
 #include "vault/tests/reply_payloads.h"
 #include "vault/tests/test_key_support.h"
 #include "vault/vault_driver_com_win.h"
