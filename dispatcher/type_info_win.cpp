@@ -1,6 +1,7 @@
 #include "dispatcher/type_info_win.h"
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
+#include "foundation/result_win.h"
 
 #include <oleauto.h>
 

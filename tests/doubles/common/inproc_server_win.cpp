@@ -3,7 +3,8 @@
 #include <new>
 #include <vector>
 
-#include "foundation/unique_resource.h"
+#include "foundation/result_win.h"
+#include "foundation/unique_resource_win.h"
 
 namespace doubles::inproc {
 namespace {

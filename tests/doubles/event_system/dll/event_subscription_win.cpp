@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 #include "tests/doubles/common/double_registry_win.h"
 #include "tests/doubles/common/inproc_server_win.h"
 #include "tests/doubles/event_system/dll/failure_switch_win.h"
