@@ -102,11 +102,7 @@ private:
 
 HRESULT create_event_subscription(REFIID iid, void** object) {
     if (const auto failure = injected_failure(L"CreateInstance")) return *failure;
-    auto* made = new (std::nothrow) event_subscription();
-    if (!made) return E_OUTOFMEMORY;
-    const HRESULT hr = made->QueryInterface(iid, object);
-    made->Release();
-    return hr;
+    return doubles::inproc::create_object<event_subscription>(iid, object);
 }
 
 }  // namespace event_system_double

@@ -143,11 +143,7 @@ private:
 };
 
 HRESULT create_manager(REFIID iid, void** object) {
-    auto* made = new (std::nothrow) manager();
-    if (!made) return E_OUTOFMEMORY;
-    const HRESULT hr = made->QueryInterface(iid, object);
-    made->Release();
-    return hr;
+    return inproc::create_object<manager>(iid, object);
 }
 
 }  // namespace
