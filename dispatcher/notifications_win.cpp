@@ -1,6 +1,6 @@
 #include "dispatcher/notifications_win.h"
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 #include <sddl.h>
 

@@ -1,5 +1,7 @@
 #include "foundation/kv_string_win.h"
 
+#include <windows.h>
+
 #include "foundation/kv_memory.h"
 #include "foundation/kv_path_win.h"
 

@@ -2,7 +2,7 @@
 
 #include "foundation/kv_path_win.h"
 #include "foundation/trace_test_seam_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 #include <atomic>
 #include <new>

@@ -6,7 +6,7 @@
 #include "foundation/trace_module_win.h"
 #include "foundation/trace_switch_win.h"
 #include "foundation/trace_writer_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 #include <cstdarg>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include "service/service_module_win.h"
 
 #include "foundation/trace.h"
+#include "foundation/unique_resource_win.h"
 
 #include <cwchar>
 #include <string>
@@ -109,9 +110,8 @@ void CRxCoreServiceModule::log_event(const wchar_t* text) {
             ::WriteFile(out, utf8, static_cast<DWORD>(bytes), &written, nullptr);
         }
     }
-    const HANDLE source = ::RegisterEventSourceW(nullptr, service_name_);
-    if (source == nullptr) return;
+    const unique_event_source source(::RegisterEventSourceW(nullptr, service_name_));
+    if (!source) return;
     const wchar_t* strings[] = {message};
-    ::ReportEventW(source, EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
-    ::DeregisterEventSource(source);
+    ::ReportEventW(source.get(), EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
 }

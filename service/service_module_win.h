@@ -12,8 +12,8 @@
 #include <mutex>
 
 #include "dispatcher/notifications_win.h"
+#include "foundation/com_resource_win.h"
 #include "foundation/kv_named_objects_win.h"
-#include "foundation/unique_resource.h"
 #include "service/session_change_window_win.h"
 
 class CRxCoreServiceModule {

@@ -2,7 +2,7 @@
 // same run, at about 1 KB, 64 KB and 1 MB of text. Prints figures only.
 #include "dispatcher/argument_scrambling.h"
 #include "dispatcher/scramble_text_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 
 #include <windows.h>
 
@@ -77,18 +77,16 @@ int main() {
         };
         const auto allocation_us = [&](std::size_t units) {
             return 1e6 / rate(1, [&] {
-                BSTR b = SysAllocStringByteLen(nullptr, static_cast<UINT>(2 * units + 2));
-                keep(b);
-                SysFreeString(b);
+                const unique_bstr b(SysAllocStringByteLen(nullptr, static_cast<UINT>(2 * units + 2)));
+                keep(b.get());
             });
         };
 
         const double copy_coded = copy(coded_bytes);
         const double unscramble_call = rate(coded_bytes, [&] {
-            BSTR result = nullptr;
-            unscramble_text(coded.get(), &result);
-            keep(result);
-            SysFreeString(result);
+            unique_bstr result;
+            unscramble_text(coded.get(), result.put());
+            keep(result.get());
         });
         const double unscramble_core = rate(coded_bytes, [&] {
             as::unscramble_units(coded_in, as::text_length(coded_in), out.data());
@@ -98,10 +96,9 @@ int main() {
 
         const double copy_plain = copy(plain_bytes);
         const double scramble_call = rate(plain_bytes, [&] {
-            BSTR result = nullptr;
-            scramble_text(plain.data(), &result);
-            keep(result);
-            SysFreeString(result);
+            unique_bstr result;
+            scramble_text(plain.data(), result.put());
+            keep(result.get());
         });
         const double scramble_core = rate(plain_bytes, [&] {
             as::scramble_units(plain_in, as::text_length(plain_in), out.data());

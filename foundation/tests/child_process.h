@@ -1,7 +1,7 @@
 #pragma once
 // Runs a role of this very test program in a second process: the child runs only the
 // test KvChildProcess.Run, which reads its role from the "--kv_child=" argument.
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 #include <string>
 

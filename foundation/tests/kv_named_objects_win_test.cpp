@@ -32,13 +32,12 @@ TEST(KvChildProcess, Run) {
         KV_event held((name + L"-held").c_str(), true, true);
         KV_event release((name + L"-release").c_str(), true, true);
         KV_event released((name + L"-released").c_str(), true, true);
-        HANDLE mutex = acquire_named_mutex(name.c_str(), false, true);
-        ASSERT_NE(mutex, nullptr);
+        const unique_handle mutex(acquire_named_mutex(name.c_str(), false, true));
+        ASSERT_TRUE(mutex);
         EXPECT_TRUE(held.set_event());
         EXPECT_TRUE(release.wait(30000));
         EXPECT_TRUE(released.set_event());  // set first: the waiter may run the moment it is free
-        EXPECT_TRUE(ReleaseMutex(mutex));
-        CloseHandle(mutex);
+        EXPECT_TRUE(ReleaseMutex(mutex.get()));
     } else {
         FAIL() << "unknown role";
     }
@@ -260,7 +259,8 @@ TEST(KvNamedMutex, FailureGivesANullHandle) {
     const std::wstring name = unique_name(L"clash");
     KV_event event(name.c_str(), false, true);  // the name is taken by an event
     ASSERT_NE(event.event_handle(), nullptr);
-    EXPECT_EQ(acquire_named_mutex(name.c_str(), false, true), nullptr);
+    const unique_handle mutex(acquire_named_mutex(name.c_str(), false, true));
+    EXPECT_FALSE(mutex);
 }
 
 TEST(KvNamedMutex, BlocksWhileAnotherThreadHoldsIt) {

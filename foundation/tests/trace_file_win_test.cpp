@@ -1,9 +1,10 @@
 // The trace file as written under Wine: byte-order mark, line prefix and line-start
 // rules, the exact line formats, system message texts, masking, the caller's last-error
 // value, and writers in several threads and two processes.
+#include "foundation/tests/trace_capture_win.h"
 #include "foundation/trace.h"
 #include "foundation/trace_test_seam_win.h"
-#include "foundation/tests/trace_capture_win.h"
+#include "foundation/unique_resource_win.h"
 
 #include <gtest/gtest.h>
 
@@ -28,11 +29,9 @@ std::wstring header() {
 
 // The system's text for a code, as trace_error asks for it; empty when there is none.
 std::wstring system_text(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(0x1300, nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    std::wstring result = n ? std::wstring(text, n) : std::wstring();
-    if (text) LocalFree(text);
-    return result;
+    unique_hlocal text;
+    const DWORD n = FormatMessageW(0x1300, nullptr, code, 0, reinterpret_cast<LPWSTR>(text.put()), 0, nullptr);
+    return n ? std::wstring(static_cast<const wchar_t*>(text.get()), n) : std::wstring();
 }
 
 // The file's lines with their prefixes removed; a line without a valid prefix fails.
@@ -245,14 +244,13 @@ TEST(TraceFile, TwoProcessesShareTheFile) {
                                         nullptr, &startup, &child);
     SetEnvironmentVariableW(L"KV_TRACE_CHILD_WRITER", nullptr);
     ASSERT_TRUE(started);
+    const unique_handle child_thread(child.hThread), child_process(child.hProcess);
     write_lines();
     EXPECT_EQ(WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
     DWORD exit_code = 1;
     GetExitCodeProcess(child.hProcess, &exit_code);
     EXPECT_EQ(exit_code, 0u);
     const DWORD child_pid = child.dwProcessId;
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
 
     const auto bytes = read_trace_bytes();
     ASSERT_TRUE(bytes);

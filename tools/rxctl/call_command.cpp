@@ -18,7 +18,7 @@
 
 #include "dispatcher/rx_core_service.h"
 #include "dispatcher/scramble_text_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
 #include "xml/kv_xml.h"

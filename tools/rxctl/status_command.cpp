@@ -13,9 +13,8 @@
 #include <string>
 
 #include "foundation/trace_switch_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 #include "service/service_identity_win.h"
-#include "service/unique_sc_handle_win.h"
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
 

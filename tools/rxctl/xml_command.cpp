@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
 #include "xml/kv_xml.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 #include "tests/doubles/vault_driver_double_win.h"
 #include "vault/driver_frame.h"
 #include "vault/protocol_buffers_driver_call_win.h"

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 #include "xml/kv_xml.h"
 
 namespace {

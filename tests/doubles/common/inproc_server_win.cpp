@@ -3,7 +3,8 @@
 #include <new>
 #include <vector>
 
-#include "foundation/unique_resource.h"
+#include "foundation/result_win.h"
+#include "foundation/unique_resource_win.h"
 
 namespace doubles::inproc {
 namespace {
@@ -81,11 +82,9 @@ std::wstring guid_text(const GUID& guid) {
 HRESULT get_class_object(creator create, REFIID iid, void** object) {
     if (!object) return E_POINTER;
     *object = nullptr;
-    auto* factory = new (std::nothrow) class_factory(create);
+    const com_ptr<class_factory> factory = com_ptr<class_factory>::attach(new (std::nothrow) class_factory(create));
     if (!factory) return E_OUTOFMEMORY;
-    const HRESULT hr = factory->QueryInterface(iid, object);
-    factory->Release();
-    return hr;
+    return factory->QueryInterface(iid, object);
 }
 
 HRESULT register_class(const CLSID& clsid, const wchar_t* description, const wchar_t* threading_model) {

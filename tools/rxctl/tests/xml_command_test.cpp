@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 #include "tools/rxctl/tests/rxctl_runner_win.h"
 
 namespace {

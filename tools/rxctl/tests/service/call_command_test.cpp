@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "foundation/unique_resource_win.h"
 #include "tools/rxctl/tests/rxctl_runner_win.h"
 #include "tools/rxctl/tests/service/local_server_support_win.h"
 
@@ -42,10 +43,10 @@ public:
         wchar_t directory[MAX_PATH];
         GetTempPathW(MAX_PATH, directory);
         path_ = std::wstring(directory) + name;
-        HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const unique_file file(
+            CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(file);
+        WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     }
     ~temporary_file() { DeleteFileW(path_.c_str()); }
     temporary_file(const temporary_file&) = delete;
