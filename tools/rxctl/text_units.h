@@ -16,6 +16,10 @@ bool from_utf8(std::string_view bytes, std::u16string& units, std::size_t& bad_o
 // with its index. Zero units are written as zero bytes.
 bool to_utf8(std::u16string_view units, std::string& bytes, std::size_t& bad_index);
 
+// UTF-16 to UTF-8 for display: a surrogate without its partner becomes U+FFFD, as the
+// platform's conversion writes it. Never fails.
+std::string to_utf8_replacing(std::u16string_view units);
+
 // Hexadecimal numbers separated by white space (space, tab, CR, LF, VT, FF), each of
 // one or more digits of either case, optionally after "0x", worth at most 0xFFFF.
 // On failure returns false with the offending token.
