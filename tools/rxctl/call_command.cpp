@@ -129,7 +129,7 @@ int run_call_command(int argc, wchar_t** argv) {
             ret_code = unscrambled;
         } else {
             const wchar_t* text = plain.get();
-            output += utf8_text(text[0] == 0xFEFF ? text + 1 : text);
+            output += utf8_text(text[0] == xml_byte_order_mark ? text + 1 : text);
         }
     }
     unsigned long error = 0;

@@ -24,7 +24,6 @@
 namespace {
 
 constexpr wchar_t service_name[] = L"QlnVxCoreService";
-constexpr wchar_t start_event_name[] = L"Global\\{10C9DE46-185B-4434-8E1B-E7567E1134F5}";
 
 // A string value (null name: the default value), REG_SZ or REG_EXPAND_SZ taken as stored.
 bool string_value(const std::wstring& key, const wchar_t* name, std::wstring& value) {
@@ -80,8 +79,9 @@ std::string service_line(bool& running) {
 
 std::string start_event_line(bool& signalled) {
     signalled = false;
-    const std::string head = "start event " + argument_text(start_event_name) + ": ";
-    const unique_handle event(OpenEventW(SYNCHRONIZE, FALSE, start_event_name));
+    const std::wstring start_event_name = std::wstring(L"Global\\") + service_identity::start_event_name;
+    const std::string head = "start event " + argument_text(start_event_name.c_str()) + ": ";
+    const unique_handle event(OpenEventW(SYNCHRONIZE, FALSE, start_event_name.c_str()));
     if (!event) {
         const DWORD error = GetLastError();
         return head + (error == ERROR_FILE_NOT_FOUND ? std::string("absent")

@@ -52,7 +52,7 @@ int run_xml_command(int argc, wchar_t** argv) {
         return status;
     }
     wchar_t* text = doc->to_string();
-    const std::string utf8 = utf8_text(text[0] == 0xFEFF ? text + 1 : text);
+    const std::string utf8 = utf8_text(text[0] == xml_byte_order_mark ? text + 1 : text);
     doc->free_string(text);
     unsigned long error = 0;
     if (!write_standard_output(utf8, error)) return fail("cannot write standard output (error " + std::to_string(error) + ")");
