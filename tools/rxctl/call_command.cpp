@@ -13,7 +13,6 @@
 // a usage error, an unreadable FILE, or a server that cannot be reached (with the HRESULT).
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 #include "dispatcher/rx_core_service.h"
@@ -21,6 +20,7 @@
 #include "foundation/unique_resource.h"
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
+#include "tools/rxctl/text_units.h"
 #include "tools/rxctl/usage.h"
 #include "xml/kv_xml.h"
 
@@ -28,11 +28,7 @@ namespace {
 
 int call_usage_error(const std::string& message) { return usage_error("call", message); }
 
-std::string hex32(long value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(value));
-    return text;
-}
+std::string hex32(long value) { return text_units::to_hex32(static_cast<std::uint32_t>(value)); }
 
 int input_error(const std::string& message) {
     write_standard_error("rxctl call: " + message + "\n");

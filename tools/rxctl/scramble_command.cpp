@@ -14,16 +14,9 @@
 #include "tools/rxctl/scramble_call.h"
 #include "tools/rxctl/text_units.h"
 
-#include <cstdio>
 #include <string>
 
 namespace {
-
-std::string hex32(unsigned long value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%08lX", value);
-    return text;
-}
 
 int fail(int code, const std::string& message) {
     write_standard_error("rxctl: " + message + "\n");
@@ -74,7 +67,7 @@ int run_scramble_command(int argc, wchar_t** argv, bool scramble) {
     std::u16string result;
     const long hr = call_scrambling(scramble, text, result);
     if (hr < 0) return fail(exit_operation_failed, std::string(scramble ? "scramble_text" : "unscramble_text") +
-                                             " failed with " + hex32(static_cast<unsigned long>(hr)));
+                                             " failed with " + text_units::to_hex32(static_cast<std::uint32_t>(hr)));
 
     std::string output;
     if (hex) {

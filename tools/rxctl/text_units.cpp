@@ -160,6 +160,12 @@ bool from_hex(std::string_view text, std::u16string& units, std::string& bad_tok
     }
 }
 
+std::string to_hex32(std::uint32_t value) {
+    std::string text(8, '0');
+    for (int i = 7; i >= 0; --i, value >>= 4) text[static_cast<std::size_t>(i)] = hex_digit_upper(value);
+    return text;
+}
+
 std::string to_hex(std::u16string_view units) {
     std::string text;
     text.reserve(units.size() * 5 + 1);

@@ -4,10 +4,10 @@
 // error).
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
+#include "tools/rxctl/text_units.h"
 #include "tools/rxctl/usage.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -22,8 +22,7 @@ namespace {
 int vault_usage_error(const std::string& message) { return usage_error("vault", message); }
 
 int print_result(HRESULT result) {
-    char line[16];
-    std::snprintf(line, sizeof line, "%08X\n", static_cast<unsigned>(result));
+    const std::string line = text_units::to_hex32(static_cast<std::uint32_t>(result)) + "\n";
     unsigned long error = 0;
     if (!write_standard_output(line, error)) return exit_usage_or_io;
     return result < 0 ? exit_operation_failed : exit_success;
