@@ -25,9 +25,6 @@ void lock_module() noexcept;
 void unlock_module() noexcept;
 HRESULT can_unload_now() noexcept;
 
-// "{XXXXXXXX-...}" in upper case, as StringFromGUID2 writes it.
-std::wstring guid_text(const GUID& guid);
-
 // Reference count of one object, which keeps the module loaded while it lives.
 class ref_counted {
 public:
