@@ -6,6 +6,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "foundation/text_length.h"
+
 // Both directions run eight units at a time with SSE2 (always present on x86-64) and
 // finish, or run entirely without SSE2, one unit at a time.
 //
@@ -127,11 +129,7 @@ std::size_t text_length(const unit* text) noexcept {
     }
 }
 #else
-std::size_t text_length(const unit* text) noexcept {
-    const unit* end = text;
-    while (*end != 0) ++end;
-    return static_cast<std::size_t>(end - text);
-}
+std::size_t text_length(const unit* text) noexcept { return kv_text_length(text); }
 #endif
 
 void scramble_units(const unit* plain, std::size_t plain_length, unit* coded) noexcept {

@@ -7,9 +7,9 @@
 #include "dispatcher/dispatcher_state_win.h"
 #include "dispatcher/manager_component_win.h"
 #include "dispatcher/scramble_text_win.h"
+#include "foundation/com_resource_win.h"
 #include "foundation/kv_memory.h"
 #include "foundation/trace.h"
-#include "foundation/unique_resource.h"
 
 #include <new>
 

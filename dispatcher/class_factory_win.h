@@ -1,7 +1,6 @@
 #pragma once
 // The class object of RX_core_service_disp: a standard class factory that makes
 // (optionally aggregated) objects and counts LockServer calls in the server lock.
-#include <windows.h>
 #include <unknwn.h>
 
 // The process's one class object; its references do not keep the server alive.

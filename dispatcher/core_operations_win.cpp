@@ -5,7 +5,7 @@
 #include "dispatcher/rx_core_service_disp_win.h"
 
 #include "foundation/trace.h"
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 #include "xml/kv_xml.h"
 
 #include <algorithm>

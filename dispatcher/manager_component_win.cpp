@@ -1,6 +1,6 @@
 #include "dispatcher/manager_component_win.h"
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 
 namespace {
 // Only the main thread touches these (see the header).

@@ -1,6 +1,7 @@
 #include "dispatcher/notifications_win.h"
 
-#include "foundation/unique_resource.h"
+#include "foundation/text_length.h"
+#include "foundation/unique_resource_win.h"
 
 #include <sddl.h>
 
@@ -31,7 +32,7 @@ std::unique_ptr<wchar_t[]> sid_to_text(void* sid) {
     wchar_t* system_text = nullptr;
     if (!::ConvertSidToStringSidW(sid, &system_text)) return nullptr;
     const unique_hlocal owner(system_text);
-    const std::size_t length = ::lstrlenW(system_text);
+    const std::size_t length = kv_text_length(system_text);
     auto copy = std::make_unique<wchar_t[]>(length + 1);
     ::CopyMemory(copy.get(), system_text, (length + 1) * sizeof(wchar_t));
     return copy;

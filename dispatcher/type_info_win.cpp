@@ -1,6 +1,7 @@
 #include "dispatcher/type_info_win.h"
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
+#include "foundation/result_win.h"
 
 #include <oleauto.h>
 
@@ -44,8 +45,7 @@ HRESULT type_info_source::load(LCID locale) noexcept {
     const com_ptr<ITypeLib> library = load_library(library_, major_, minor_, locale, from_own_module_);
     if (!library) return TYPE_E_LIBNOTREGISTERED;
     com_ptr<ITypeInfo> described;
-    const HRESULT result = library->GetTypeInfoOfGuid(iid_, described.put());
-    if (FAILED(result)) return result;
+    KV_RETURN_IF_FAILED(library->GetTypeInfoOfGuid(iid_, described.put()));
     com_ptr<ITypeInfo> table = table_part_of(described.get());
     if (!table) return E_UNEXPECTED;
     table_part_ = table.detach();

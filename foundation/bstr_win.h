@@ -3,7 +3,7 @@
 // exhausted memory does everywhere in the system, instead of passing a null text on.
 #include <new>
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 
 // A new BSTR holding a copy of `text`, freed by its owner; null for a null text.
 inline unique_bstr allocate_bstr(const wchar_t* text) {

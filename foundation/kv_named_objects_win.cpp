@@ -1,22 +1,15 @@
 #include "foundation/kv_named_objects_win.h"
 
 #include "foundation/kv_memory.h"
+#include "foundation/text_length.h"
 
 #include <cstring>
 #include <new>
 
-namespace {
-std::size_t units_of(const wchar_t* text) noexcept {
-    std::size_t n = 0;
-    while (text[n]) ++n;
-    return n;
-}
-}  // namespace
-
 kv_wide_text make_object_name(const wchar_t* name, bool global) {
     if (!name) return nullptr;
     const wchar_t* prefix = global ? L"Global\\" : L"Local\\";
-    const std::size_t p = units_of(prefix), n = units_of(name);
+    const std::size_t p = kv_text_length(prefix), n = kv_text_length(name);
     const std::size_t units = kv_memory::add_sizes(kv_memory::add_sizes(p, n), 1);
     kv_wide_text result(static_cast<wchar_t*>(
         kv_memory::allocate_zeroed(kv_memory::multiply_sizes(units, sizeof(wchar_t)))));

@@ -2,7 +2,7 @@
 // Named kernel objects: events in the "Global\" or "Local\" namespace, open security
 // attributes that let any account open them, and the acquisition of a named mutex.
 #include "foundation/kv_string_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 #include <cstdint>
 #include <memory>

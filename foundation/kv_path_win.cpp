@@ -126,12 +126,12 @@ KV_paths::~KV_paths() {
 }
 
 library_list::~library_list() {
-    for (HMODULE module : modules_) FreeLibrary(module);
+    for (unique_hmodule& module : modules_) module.reset();  // in list order
     modules_.clear();
 }
 
 void library_list::adopt_module(HMODULE module) {
-    if (module) modules_.push_back(module);
+    if (module) modules_.emplace_back(module);
 }
 
 KV_interface_association_list::~KV_interface_association_list() {

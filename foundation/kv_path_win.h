@@ -5,6 +5,7 @@
 // Also the process-wide path containers, which the system creates at start and
 // destroys at exit.
 #include "foundation/kv_string_win.h"
+#include "foundation/unique_resource_win.h"
 
 #include <cstdint>
 #include <list>
@@ -84,7 +85,7 @@ public:
     std::size_t module_count() const noexcept { return modules_.size(); }
 
 private:
-    std::list<HMODULE> modules_;
+    std::list<unique_hmodule> modules_;
 };
 
 // An entry of the interface association list; derived entries carry the association.

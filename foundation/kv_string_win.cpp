@@ -1,7 +1,10 @@
 #include "foundation/kv_string_win.h"
 
+#include <windows.h>
+
 #include "foundation/kv_memory.h"
 #include "foundation/kv_path_win.h"
+#include "foundation/text_length.h"
 
 #include <cstring>
 #include <functional>
@@ -9,13 +12,6 @@
 
 namespace {
 constexpr std::size_t unit_size = sizeof(wchar_t);
-
-std::size_t units_of(const wchar_t* text) noexcept {
-    if (!text) return 0;
-    std::size_t n = 0;
-    while (text[n]) ++n;
-    return n;
-}
 
 // A zero-filled buffer of `units` wide units.
 wchar_t* allocate_units(std::size_t units) {
@@ -26,12 +22,12 @@ using scratch_text = kv_memory::wiped_buffer<wchar_t>;
 }  // namespace
 
 void kv_wide_text_deleter::operator()(wchar_t* text) const noexcept {
-    kv_memory::wipe_and_release(text, units_of(text) * unit_size);
+    kv_memory::wipe_and_release(text, kv_text_length(text) * unit_size);
 }
 
 KV_string::KV_string() { replace_text(L"", 0); }
 
-KV_string::KV_string(const wchar_t* text) { replace_text(text, units_of(text)); }
+KV_string::KV_string(const wchar_t* text) { replace_text(text, kv_text_length(text)); }
 
 KV_string::KV_string(std::nullptr_t) {}
 
@@ -84,14 +80,14 @@ void KV_string::replace_text(const wchar_t* text, std::size_t units) {
     wide_ = fresh;
 }
 
-void KV_string::assign_text(const wchar_t* text) { replace_text(text, units_of(text)); }
+void KV_string::assign_text(const wchar_t* text) { replace_text(text, kv_text_length(text)); }
 
 KV_string& KV_string::assign(const KV_string& other) {
     if (this != &other) assign_text(other.wide_);
     return *this;
 }
 
-std::size_t KV_string::length() const noexcept { return units_of(wide_); }
+std::size_t KV_string::length() const noexcept { return kv_text_length(wide_); }
 
 bool KV_string::equals(const wchar_t* text) const noexcept {
     if (!wide_ || !text) return !wide_ && !text;
@@ -104,7 +100,7 @@ bool KV_string::differs(const KV_string& other) const noexcept { return !equals(
 
 KV_string KV_string::append(const wchar_t* text) {
     if (text) {
-        const std::size_t mine = length(), theirs = units_of(text);
+        const std::size_t mine = length(), theirs = kv_text_length(text);
         scratch_text joined(kv_memory::add_sizes(kv_memory::add_sizes(mine, theirs), 1));
         if (wide_) std::memcpy(joined.data(), wide_, mine * unit_size);
         std::memcpy(joined.data() + mine, text, theirs * unit_size);

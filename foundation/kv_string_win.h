@@ -5,8 +5,6 @@
 // held text is overwritten with zeros before it is released.
 // A null text and the empty text are different states (see `equals`, `differs`).
 // KV_stringf: a KV_string formatted once at construction, never truncated.
-#include <windows.h>
-
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,8 @@
 #include "foundation/trace_buffer_win.h"
 
+#include "foundation/format_growing_win.h"
+
 #include <cstring>
-#include <cwchar>
 #include <new>
 
 namespace {
@@ -30,70 +31,17 @@ std::size_t trace_add_units(std::size_t a, std::size_t b) noexcept {
     return a + b;
 }
 
-std::size_t trace_text_length(const wchar_t* text) noexcept {
-    std::size_t n = 0;
-    if (text)
-        while (text[n]) ++n;
-    return n;
-}
-
-namespace {
-// One attempt in the current buffer: the text's length when it fits with its
-// terminator, -1 otherwise. The legacy formatter returns -1 when the text is longer than
-// the buffer and the full count, unterminated, when it is exactly as long.
-int format_once(trace_buffer& out, const wchar_t* format, va_list args) noexcept {
-    va_list copy;
-    va_copy(copy, args);
-    const int n = _vsnwprintf(out.data(), out.capacity(), format, copy);
-    va_end(copy);
-    if (n < 0 || static_cast<std::size_t>(n) >= out.capacity()) return -1;
-    return n;
-}
-
-// Units the whole text needs, terminator excluded; -1 when the runtime rejects the format.
-int needed_units(const wchar_t* format, va_list args) noexcept {
-    va_list copy;
-    va_copy(copy, args);
-    const int n = _vscwprintf(format, copy);
-    va_end(copy);
-    return n;
-}
-}  // namespace
-
 bool trace_vformat(trace_buffer& out, std::size_t start_units, const wchar_t* format,
                    va_list args) noexcept {
     if (!format) return false;
-    std::size_t units = start_units ? start_units : 1;
-    if (!out.allocate(units)) return false;
-    int n = format_once(out, format, args);
-    if (n >= 0) {
-        out.set_length(static_cast<std::size_t>(n));
-        return true;
-    }
-    // The legacy formatter gives -1 both for lack of room and for a format it rejects;
-    // the counting formatter tells them apart, so a rejected format stops here instead
-    // of doubling the buffer for ever.
-    const int needed = needed_units(format, args);
-    if (needed < 0) {
+    const auto provide = [&out](std::size_t units) noexcept { return out.allocate(units) ? out.data() : nullptr; };
+    const long long length =
+        kv_format::format_growing(format, args, start_units ? start_units : 1, trace_max_units, provide);
+    if (length < 0) {
         out.reset();
         return false;
     }
-    // Double from the starting size until the text and its terminator fit.
-    const std::size_t wanted = static_cast<std::size_t>(needed) + 1;
-    while (units < wanted) {
-        if (units > trace_max_units / 2) {
-            out.reset();
-            return false;
-        }
-        units *= 2;
-    }
-    if (!out.allocate(units)) return false;
-    n = format_once(out, format, args);
-    if (n < 0) {  // the two formatters disagree: drop rather than guess
-        out.reset();
-        return false;
-    }
-    out.set_length(static_cast<std::size_t>(n));
+    out.set_length(static_cast<std::size_t>(length));
     return true;
 }
 

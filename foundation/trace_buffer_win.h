@@ -38,6 +38,12 @@ private:
 // The largest buffer the formatter asks for: the runtime reports lengths as int.
 inline constexpr std::size_t trace_max_units = 0x7FFFFFFF;
 
+// Starting sizes of the trace lines, in units: the room for a line's header (process and
+// thread ids, tag, error code and marker) beyond the texts the line is known to carry,
+// and, for trace_message, the room for that header in the combined format and its line.
+inline constexpr std::size_t trace_line_room = 256;
+inline constexpr std::size_t trace_message_room = 260;
+
 // a + b, or trace_max_units + 1 when the sum exceeds trace_max_units (so that the
 // allocation it sizes is refused instead of wrapping around to a small buffer).
 std::size_t trace_add_units(std::size_t a, std::size_t b) noexcept;
@@ -50,6 +56,3 @@ bool trace_vformat(trace_buffer& out, std::size_t start_units, const wchar_t* fo
                    va_list args) noexcept;
 bool trace_format_into(trace_buffer& out, std::size_t start_units, const wchar_t* format,
                        ...) noexcept;
-
-// Units before the terminator of a NUL-terminated wide text; 0 for null.
-std::size_t trace_text_length(const wchar_t* text) noexcept;

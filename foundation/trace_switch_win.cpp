@@ -2,7 +2,7 @@
 
 #include "foundation/kv_path_win.h"
 #include "foundation/trace_test_seam_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 #include <atomic>
 #include <new>
@@ -63,9 +63,11 @@ trace_decision trace_fresh_decision() noexcept {
 
 bool trace_read_switch() noexcept {
     try {
-        wchar_t hive[256];
+        // A registry key name has at most 255 characters.
+        constexpr DWORD hive_name_units = 256;
+        wchar_t hive[hive_name_units];
         for (DWORD index = 0;; ++index) {
-            DWORD length = static_cast<DWORD>(sizeof(hive) / sizeof(hive[0]));
+            DWORD length = hive_name_units;
             if (RegEnumKeyExW(HKEY_USERS, index, hive, &length, nullptr, nullptr, nullptr,
                               nullptr) != ERROR_SUCCESS)
                 return false;  // no more hives, or any error: the switch stays off

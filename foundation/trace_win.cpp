@@ -2,11 +2,12 @@
 // writer and leaves the caller's last-error value as it found it.
 #include "foundation/trace.h"
 
+#include "foundation/text_length.h"
 #include "foundation/trace_buffer_win.h"
 #include "foundation/trace_module_win.h"
 #include "foundation/trace_switch_win.h"
 #include "foundation/trace_writer_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 #include <cstdarg>
 
@@ -54,12 +55,12 @@ void write_error(const wchar_t* name, std::uint32_t code) noexcept {
     if (text_length != 0 && text) {
         const auto* message = static_cast<const wchar_t*>(text.get());
         ok = trace_format_into(line,
-                               trace_add_units(trace_add_units(trace_text_length(name),
-                                                               trace_text_length(message)),
-                                               256),
+                               trace_add_units(trace_add_units(kv_text_length(name),
+                                                               kv_text_length(message)),
+                                               trace_line_room),
                                L"%s: %sError: 0x%08x ==> %s", name, marker, code, message);
     } else {
-        ok = trace_format_into(line, trace_add_units(trace_text_length(name), 256),
+        ok = trace_format_into(line, trace_add_units(kv_text_length(name), trace_line_room),
                                L"%s: %sError: 0x%08x\n", name, marker, code);
     }
     text.reset();
@@ -103,7 +104,7 @@ void scope(const wchar_t* name, int tag) noexcept {
     wchar_t prefix[MAX_PATH + 1];
     module_prefix(name, prefix);
     trace_buffer line;
-    if (trace_format_into(line, 256, L"P:%4d,T:%4d %s%s[%d]\n", process_id(), thread_id(),
+    if (trace_format_into(line, trace_line_room, L"P:%4d,T:%4d %s%s[%d]\n", process_id(), thread_id(),
                           prefix, name, tag))
         write(line);
 }
@@ -118,11 +119,11 @@ void scope_formatted(const wchar_t* name, int tag, const wchar_t* format, ...) n
     wchar_t prefix[MAX_PATH + 1];
     module_prefix(name, prefix);
     trace_buffer prefixed_name;
-    if (!trace_format_into(prefixed_name, 256, L"%s%s", prefix, name)) return;
+    if (!trace_format_into(prefixed_name, trace_line_room, L"%s%s", prefix, name)) return;
     trace_buffer text;
     va_list args;
     va_start(args, format);
-    const bool formatted = trace_vformat(text, 256, format, args);
+    const bool formatted = trace_vformat(text, trace_line_room, format, args);
     va_end(args);
     if (!formatted) return;
     trace_buffer line;
@@ -138,7 +139,7 @@ void message(const wchar_t* name, const wchar_t* format, ...) noexcept {
     // The caller's format follows the header unchanged, and the caller's arguments are
     // then applied to the combined format.
     const std::size_t start = trace_add_units(
-        trace_add_units(trace_text_length(name), trace_text_length(format)), 260);
+        trace_add_units(kv_text_length(name), kv_text_length(format)), trace_message_room);
     trace_buffer combined;
     bool ok;
     if (has_colon(name)) {

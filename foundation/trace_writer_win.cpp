@@ -4,7 +4,7 @@
 #include "foundation/trace_buffer_win.h"
 #include "foundation/trace_mask.h"
 #include "foundation/trace_switch_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 #include <atomic>
 #include <cstring>

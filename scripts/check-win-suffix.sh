@@ -16,11 +16,7 @@ sdk+='eventsys|sensevts|msxml2|xmllite|evntprov|ntddk|wdm|ntifs'
 uses_windows="^[[:space:]]*#[[:space:]]*include[[:space:]]*(<($sdk)\\.h>|\"[^\"]*_win\\.h\"|\"dispatcher/rx_core_service\\.h\")"
 
 # Excused files, each with its reason in a comment above it. Keep this empty where possible.
-excused=(
-  # The RAII wrappers of the platform's handles (owned by the foundation's own upkeep,
-  # which splits and renames it; until then its name is the one every user includes).
-  "foundation/unique_resource.h"
-)
+excused=()
 
 broken=()
 while IFS= read -r file; do

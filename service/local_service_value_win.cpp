@@ -1,6 +1,6 @@
 #include "service/local_service_value_win.h"
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 #include "service/service_identity_win.h"
 
 namespace {

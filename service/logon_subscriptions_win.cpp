@@ -6,6 +6,7 @@
 
 #include "dispatcher/rx_core_service.h"
 #include "foundation/bstr_win.h"
+#include "foundation/guid_text_win.h"
 #include "foundation/trace.h"
 
 namespace logon_subscriptions {
@@ -39,9 +40,7 @@ HRESULT subscribe(IEventSystem* event_system, IUnknown* subscriber, const wchar_
     if (FAILED(hr)) return step_failed(subscribe_scope, L"put_SubscriptionName\n", hr);
     hr = subscription->put_MethodName(allocate_bstr(method_name).get());
     if (FAILED(hr)) return step_failed(subscribe_scope, L"put_MethodName\n", hr);
-    wchar_t event_class[40] = {};
-    StringFromGUID2(logon_event_class, event_class, 40);
-    hr = subscription->put_EventClassID(allocate_bstr(event_class).get());
+    hr = subscription->put_EventClassID(allocate_bstr(text_of_guid(logon_event_class).c_str()).get());
     if (FAILED(hr)) return step_failed(subscribe_scope, L"put_EventClassID\n", hr);
     hr = subscription->put_SubscriberInterface(subscriber);
     if (FAILED(hr)) return step_failed(subscribe_scope, L"put_SubscriberInterface\n", hr);

@@ -7,7 +7,7 @@
 #include <windows.h>
 #include <eventsys.h>
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 
 namespace logon_subscriptions {
 

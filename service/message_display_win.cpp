@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ bool window_station_visible() {
 // Closes the message boxes (dialog class "#32770") of the thread that shows them.
 BOOL CALLBACK close_dialog(HWND window, LPARAM) {
     wchar_t class_name[16];
-    if (GetClassNameW(window, class_name, 16) && std::wstring_view(class_name) == L"#32770")
+    if (GetClassNameW(window, class_name, static_cast<int>(std::size(class_name))) && std::wstring_view(class_name) == L"#32770")
         PostMessageW(window, WM_CLOSE, 0, 0);
     return TRUE;
 }
@@ -35,7 +35,9 @@ struct box_closer {
 // The box may not exist yet when the time is up: keep closing until it has returned.
 DWORD WINAPI close_unanswered_box(void* parameter) {
     const box_closer& closer = *static_cast<const box_closer*>(parameter);
-    for (DWORD wait = closer.close_after_ms; WaitForSingleObject(closer.answered, wait) == WAIT_TIMEOUT; wait = 100)
+    constexpr DWORD close_again_after_ms = 100;
+    for (DWORD wait = closer.close_after_ms; WaitForSingleObject(closer.answered, wait) == WAIT_TIMEOUT;
+         wait = close_again_after_ms)
         EnumThreadWindows(closer.owner, close_dialog, 0);
     return 0;
 }

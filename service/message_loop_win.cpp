@@ -6,6 +6,7 @@
 #include "dispatcher/manager_component_win.h"
 #include "foundation/trace.h"
 #include "service/logon_subscriptions_win.h"
+#include "service/service_identity_win.h"
 #include "service/session_change_window_win.h"
 
 namespace {
@@ -14,8 +15,11 @@ constexpr trace_name pagefile_scope = L"CRxCoreServiceModule::reset_pagefile_del
 constexpr wchar_t volatile_key[] = L"SOFTWARE\\Quillon\\Vessaro\\Volatile";
 constexpr wchar_t memory_management_key[] =
     L"System\\CurrentControlSet\\Control\\Session Manager\\Memory Management";
-// Signalled once the manager has started; other processes open it by name.
-constexpr wchar_t start_event_name[] = L"{10C9DE46-185B-4434-8E1B-E7567E1134F5}";
+// The service framework's time-out: a failed class-object resumption waits up to twice
+// this for the shutdown monitor thread.
+constexpr DWORD framework_timeout_ms = 5000;
+// A local server lingers this long at the end of its stop.
+constexpr DWORD local_server_stop_pause_ms = 1000;
 
 void initialize_service_security() {
     SOLE_AUTHENTICATION_INFO info{RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NAME, nullptr};
@@ -73,7 +77,7 @@ HRESULT CRxCoreServiceModule::PreMessageLoop(int) {
     set_main_thread_id(thread);
     trace_scope(prepare_scope, 0, L"thread = %d", thread);
     reset_pagefile_delete();
-    start_event_ = std::make_unique<KV_event>(start_event_name, true, true);
+    start_event_ = std::make_unique<KV_event>(service_identity::start_event_name, true, true);
 
     // Security and the class object; the later steps run whatever the result.
     if (service_mode_) initialize_service_security();
@@ -87,7 +91,7 @@ HRESULT CRxCoreServiceModule::PreMessageLoop(int) {
             class_cookie_ = 0;
             if (monitor_thread_) {
                 ::SetEvent(shutdown_event_.get());
-                ::WaitForSingleObject(monitor_thread_.get(), 2 * 5000);
+                ::WaitForSingleObject(monitor_thread_.get(), 2 * framework_timeout_ms);
             }
         }
     }
@@ -110,6 +114,6 @@ HRESULT CRxCoreServiceModule::PostMessageLoop() {
     start_event_.reset();
     const HRESULT revoked = ::CoRevokeClassObject(class_cookie_);
     class_cookie_ = 0;
-    if (delay_shutdown_) ::Sleep(1000);
+    if (delay_shutdown_) ::Sleep(local_server_stop_pause_ms);
     return revoked;
 }

@@ -2,8 +2,9 @@
 
 #include <vector>
 
+#include "foundation/result_win.h"
 #include "foundation/trace.h"
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 #include "service/service_identity_win.h"
 #include "service/type_library_registration_win.h"
 

@@ -1,5 +1,6 @@
 #include "service/registry_script_win.h"
 
+#include "foundation/result_win.h"
 #include "service/service_identity_win.h"
 
 namespace {

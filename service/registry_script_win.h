@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 #include "service/registrar_interface_win.h"
 
 class registry_scripts {

@@ -3,6 +3,7 @@
 #include "service/service_module_win.h"
 
 #include "foundation/trace.h"
+#include "foundation/unique_resource_win.h"
 
 #include <cwchar>
 #include <string>
@@ -96,12 +97,14 @@ bool CRxCoreServiceModule::enter_running() {
 // carries) with the text as its one insertion string; outside the service also to
 // standard output. Every entry goes to the trace file too, where support finds it.
 void CRxCoreServiceModule::log_event(const wchar_t* text) {
-    wchar_t message[256] = {};
-    std::wcsncpy(message, text, 255);
+    // An entry's text is cut to 255 characters; each takes at most 3 bytes of UTF-8.
+    constexpr std::size_t message_units = 256;
+    wchar_t message[message_units] = {};
+    std::wcsncpy(message, text, message_units - 1);
     trace_message(L"CRxCoreServiceModule::LogEvent", L"%s\n", message);
     if (!service_mode_) {
         const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-        char utf8[1024];
+        char utf8[3 * message_units];
         const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, message, -1, utf8, sizeof utf8 - 1, nullptr, nullptr);
         if (out != nullptr && out != INVALID_HANDLE_VALUE && bytes > 0) {
             utf8[bytes - 1] = '\n';
@@ -109,9 +112,8 @@ void CRxCoreServiceModule::log_event(const wchar_t* text) {
             ::WriteFile(out, utf8, static_cast<DWORD>(bytes), &written, nullptr);
         }
     }
-    const HANDLE source = ::RegisterEventSourceW(nullptr, service_name_);
-    if (source == nullptr) return;
+    const unique_event_source source(::RegisterEventSourceW(nullptr, service_name_));
+    if (!source) return;
     const wchar_t* strings[] = {message};
-    ::ReportEventW(source, EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
-    ::DeregisterEventSource(source);
+    ::ReportEventW(source.get(), EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
 }

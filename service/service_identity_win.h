@@ -11,6 +11,9 @@ namespace service_identity {
 // The COM application of the executable, as a GUID and as registry text.
 inline constexpr GUID app_id = {0x04755478, 0xAF8D, 0x438D, {0xA8, 0xB4, 0x23, 0x5C, 0x0E, 0xEC, 0x2F, 0xBF}};
 inline constexpr wchar_t app_id_text[] = L"{04755478-AF8D-438D-A8B4-235C0EEC2FBF}";
+// The start event, created in the "Global\" namespace and signalled once the manager has
+// started; other processes open it by name.
+inline constexpr wchar_t start_event_name[] = L"{10C9DE46-185B-4434-8E1B-E7567E1134F5}";
 // The AppID's value whose presence makes the program start as a service.
 inline constexpr wchar_t local_service_value[] = L"LocalService";
 

@@ -1,8 +1,8 @@
 #include "service/service_install_win.h"
 
 #include "foundation/trace.h"
+#include "foundation/unique_resource_win.h"
 #include "service/message_display_win.h"
-#include "service/unique_sc_handle_win.h"
 
 namespace {
 

@@ -14,6 +14,9 @@
 
 namespace {
 CRxCoreServiceModule* the_module = nullptr;
+// How long the first thread waits, after the control dispatcher returns, for the service
+// entry to finish its wind-up.
+constexpr DWORD service_entry_wait_ms = 5000;
 }  // namespace
 
 // COM on the calling thread as a single-threaded apartment. A thread that already has
@@ -71,7 +74,7 @@ int CRxCoreServiceModule::start() {
     service_entry_done_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!::StartServiceCtrlDispatcherW(table)) return static_cast<int>(::GetLastError());
     // Bounded: an entry that never ran must not hold the process.
-    if (service_entry_done_) ::WaitForSingleObject(service_entry_done_.get(), 5000);
+    if (service_entry_done_) ::WaitForSingleObject(service_entry_done_.get(), service_entry_wait_ms);
     return static_cast<int>(status_.dwWin32ExitCode);
 }
 

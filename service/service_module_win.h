@@ -12,8 +12,9 @@
 #include <mutex>
 
 #include "dispatcher/notifications_win.h"
+#include "foundation/com_resource_win.h"
 #include "foundation/kv_named_objects_win.h"
-#include "foundation/unique_resource.h"
+#include "service/service_identity_win.h"
 #include "service/session_change_window_win.h"
 
 class CRxCoreServiceModule {
@@ -74,7 +75,7 @@ private:
     void reset_pagefile_delete();
     void start_manager_component();
 
-    wchar_t service_name_[256] = {};
+    wchar_t service_name_[service_identity::service_name::capacity] = {};
     KV_event stop_event_;
     KV_event done_event_;
     std::unique_ptr<KV_event> start_event_;

@@ -1,10 +1,12 @@
 #include "service/session_change_window_win.h"
 
+#include <objbase.h>
 #include <process.h>
 #include <wtsapi32.h>
 
 #include <atomic>
 #include <cwchar>
+#include <memory>
 #include <string>
 
 #include "service/session_change_window_test_seam_win.h"
@@ -53,8 +55,8 @@ bool append_session_text(DWORD session_id, WTS_INFO_CLASS what, std::wstring& te
     DWORD bytes = 0;
     if (!queries.query(WTS_CURRENT_SERVER_HANDLE, session_id, what, &buffer, &bytes) || buffer == nullptr)
         return false;
-    text.append(buffer, wcsnlen(buffer, bytes / sizeof(wchar_t)));
-    queries.release(buffer);
+    const std::unique_ptr<wchar_t, decltype(queries.release)> owned(buffer, queries.release);
+    text.append(owned.get(), wcsnlen(owned.get(), bytes / sizeof(wchar_t)));
     return true;
 }
 

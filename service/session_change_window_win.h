@@ -5,7 +5,7 @@
 // session's domain\user through the notify function given at start.
 #include <windows.h>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 // Receives the user text (domain\user) and the notification name.
 using session_notify = void (*)(const wchar_t* user, const wchar_t* notification);

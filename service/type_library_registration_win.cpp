@@ -2,7 +2,8 @@
 
 #include <oleauto.h>
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
+#include "foundation/result_win.h"
 
 namespace {
 

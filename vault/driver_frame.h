@@ -4,6 +4,8 @@
 // the sizes and the judgement of a reply frame, apart from the device call itself.
 #include <cstdint>
 
+#include "vault/vault_limits.h"
+
 namespace driver_frame {
 inline constexpr std::uint32_t magic = 0xCAFEBEEFu;
 inline constexpr std::uint32_t header_size = 16;
@@ -11,7 +13,7 @@ inline constexpr std::uint32_t first_reply_capacity = 1024;
 // The largest reply payload the channel makes room for: the same bound the reader puts
 // on one length-delimited field. A driver asking for more is refused, so that a corrupt
 // length cannot make the service allocate and clear gigabytes.
-inline constexpr std::uint32_t largest_reply_capacity = 0x20000000u;
+inline constexpr std::uint32_t largest_reply_capacity = vault_limits::largest_message_bytes;
 
 // Bytes of the buffer that serves as input and output: max(request, capacity) + 16, or
 // 0 when the capacity is above largest_reply_capacity or the sum does not fit 32 bits.

@@ -1,9 +1,10 @@
 #include "vault/protocol_buffers_reader.h"
 
+#include "vault/vault_limits.h"
 #include "vault/vault_status.h"
 
 namespace {
-constexpr std::uint32_t longest_length_delimited = 0x20000000u;
+constexpr std::uint32_t longest_length_delimited = vault_limits::largest_message_bytes;
 }
 
 std::int32_t ProtocolBuffersReader::readVarint(std::uint32_t& value) noexcept {

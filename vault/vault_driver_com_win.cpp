@@ -1,5 +1,6 @@
 #include "vault/vault_driver_com_win.h"
 
+#include "foundation/result_win.h"
 #include "foundation/trace.h"
 #include "vault/protocol_buffers_driver_call_win.h"
 #include "vault/vault_requests.h"
@@ -37,9 +38,8 @@ VX_vault_driver_com::~VX_vault_driver_com() {
 HRESULT VX_vault_driver_com::load_lkey(lkey_source* key) noexcept {
     if (key == nullptr) return E_INVALIDARG;
     ProtocolBuffersDriverCall call(this);
-    HRESULT result = vault_request::write_load_lkey(call.writer(), *key);
-    if (FAILED(result)) return result;
-    result = exchange(call);
+    KV_RETURN_IF_FAILED(vault_request::write_load_lkey(call.writer(), *key));
+    const HRESULT result = exchange(call);
     trace_message(L"VX_vault_driver_com::load_lkey", L"Return %08X\n", result);
     return result;
 }

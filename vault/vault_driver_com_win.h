@@ -8,7 +8,7 @@
 // that order (callers outside this module rely on it); the user operations are not virtual.
 #include <windows.h>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 #include "vault/lkey.h"
 
 class VX_vault_driver_com {

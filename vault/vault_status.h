@@ -22,6 +22,6 @@ inline constexpr std::int32_t from_win32_failure(std::uint32_t error) noexcept {
     if (static_cast<std::int32_t>(error) < 0) return static_cast<std::int32_t>(error);
     return static_cast<std::int32_t>(0x80070000u | (error & 0xFFFFu));
 }
-inline constexpr std::int32_t parse_error = from_nt(0xC000A083u);             // 0xD000A083
+inline constexpr std::int32_t parse_error = from_nt(static_cast<std::uint32_t>(nt_parse_error));  // 0xD000A083
 inline constexpr std::int32_t insufficient_resources = from_nt(0xC000009Au);  // 0xD000009A
 }  // namespace vault_status

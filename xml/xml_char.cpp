@@ -1,5 +1,7 @@
 #include "xml/xml_char.h"
 
+#include "foundation/text_length.h"
+
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -16,12 +18,7 @@ bool xml_is_space(xml_char c) noexcept {
     }
 }
 
-std::size_t xml_length(const xml_char* s) noexcept {
-    if (!s) return 0;
-    const xml_char* p = s;
-    while (*p) ++p;
-    return static_cast<std::size_t>(p - s);
-}
+std::size_t xml_length(const xml_char* s) noexcept { return kv_text_length(s); }
 
 bool xml_equal_nocase(const xml_char* a, const xml_char* b) noexcept {
     if (!a || !b) return a == b;

@@ -15,6 +15,9 @@ using xml_char = char16_t;
 #endif
 static_assert(sizeof(xml_char) == 2, "the XML library works on 16-bit units");
 
+// U+FEFF, which begins every serialized document and is skipped at the start of a load.
+inline constexpr xml_char xml_byte_order_mark = static_cast<xml_char>(0xFEFF);
+
 // White space as the Windows runtime's iswspace classifies it: U+0009..U+000D, U+0020,
 // U+00A0, U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000 (the Unicode
 // space separators, line and paragraph separators and the C0 white-space controls).

@@ -32,7 +32,7 @@ int KVXML_doc::create_new() {
 int KVXML_doc::load_from_string(const xml_char* source) {
     create_new();
     if (!source) return 1;
-    if (*source == static_cast<xml_char>(0xFEFF)) ++source;
+    if (*source == xml_byte_order_mark) ++source;
     if (!kvxml_parse_content(root, source)) return 0;
     KVXML_node* first = root->first_child;
     if (first && first->is_declaration()) {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 #include "xml/xml_file_text.h"
 #include "xml/xml_model.h"
 #include "xml/xml_pool.h"

@@ -108,7 +108,7 @@ void kvxml_serialize(KVXML_node* root, xml_buffer& out) {
     const std::int32_t start = out.length();
     out.reserve(start + static_cast<std::int32_t>(count.total));
     writer write{out.data() + start};
-    *write.at++ = static_cast<xml_char>(0xFEFF);
+    *write.at++ = xml_byte_order_mark;
     if (root) write_tree(write, root);
     out.set_length(static_cast<std::int32_t>(write.at - out.data()));
 }

@@ -8,8 +8,8 @@
 #include "dispatcher/manager_component_win.h"
 #include "dispatcher/rx_core_service_disp_win.h"
 #include "dispatcher/scramble_text_win.h"
+#include "foundation/com_resource_win.h"
 #include "foundation/kv_named_objects_win.h"
-#include "foundation/unique_resource.h"
 #include "tests/bench/bench_timing_win.h"
 #include "tests/doubles/manager/manager_double_win.h"
 #include "xml/kv_xml.h"
@@ -52,9 +52,8 @@ void measure(RX_core_service_disp_i* dispatcher, const char* executor, const wch
         double call = 1e9, alone = 1e9;
         for (int round = 0; round < 5; ++round) {
             call = std::min(call, bench::seconds_per_run([&] {
-                BSTR ret = nullptr;
-                dispatcher->call_function(argument.get(), &ret, &ret_code);
-                SysFreeString(ret);
+                unique_bstr ret;
+                dispatcher->call_function(argument.get(), ret.put(), &ret_code);
             }, 0.1));
             alone = std::min(alone, bench::seconds_per_run([&] { parts(object, argument.get(), name, echo); }, 0.1));
         }

@@ -2,7 +2,8 @@
 // same run, at about 1 KB, 64 KB and 1 MB of text. Prints figures only.
 #include "dispatcher/argument_scrambling.h"
 #include "dispatcher/scramble_text_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
+#include "tests/bench/bench_timing_win.h"
 
 #include <windows.h>
 
@@ -13,33 +14,11 @@
 
 namespace {
 
-double now_seconds() {
-    static const double frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart);
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / frequency;
-}
-
 // Bytes per second of `work`, repeated until at least a quarter second has passed.
 template <typename Work>
 double rate(std::size_t bytes, Work work) {
-    work();  // warm-up
-    std::size_t rounds = 0;
-    const double start = now_seconds();
-    double elapsed = 0;
-    do {
-        for (int i = 0; i < 16; ++i) work();
-        rounds += 16;
-        elapsed = now_seconds() - start;
-    } while (elapsed < 0.25);
-    return static_cast<double>(bytes) * static_cast<double>(rounds) / elapsed;
+    return static_cast<double>(bytes) / bench::seconds_per_run(work);
 }
-
-void keep(const void* p) { asm volatile("" : : "g"(p) : "memory"); }
 
 void report(const char* what, std::size_t bytes, double call, double core, double copy, double alloc_us) {
     std::printf("%-10s %8zu B  call %8.1f MB/s (%.3f x memcpy)  without allocation %8.1f MB/s (%.3f x memcpy)"
@@ -72,40 +51,37 @@ int main() {
         const auto copy = [&](std::size_t bytes) {
             return rate(bytes, [&] {
                 std::memcpy(to.data(), from.data(), bytes);
-                keep(to.data());
+                bench::keep(to.data());
             });
         };
         const auto allocation_us = [&](std::size_t units) {
             return 1e6 / rate(1, [&] {
-                BSTR b = SysAllocStringByteLen(nullptr, static_cast<UINT>(2 * units + 2));
-                keep(b);
-                SysFreeString(b);
+                const unique_bstr b(SysAllocStringByteLen(nullptr, static_cast<UINT>(2 * units + 2)));
+                bench::keep(b.get());
             });
         };
 
         const double copy_coded = copy(coded_bytes);
         const double unscramble_call = rate(coded_bytes, [&] {
-            BSTR result = nullptr;
-            unscramble_text(coded.get(), &result);
-            keep(result);
-            SysFreeString(result);
+            unique_bstr result;
+            unscramble_text(coded.get(), result.put());
+            bench::keep(result.get());
         });
         const double unscramble_core = rate(coded_bytes, [&] {
             as::unscramble_units(coded_in, as::text_length(coded_in), out.data());
-            keep(out.data());
+            bench::keep(out.data());
         });
         report("unscramble", coded_bytes, unscramble_call, unscramble_core, copy_coded, allocation_us(plain_units));
 
         const double copy_plain = copy(plain_bytes);
         const double scramble_call = rate(plain_bytes, [&] {
-            BSTR result = nullptr;
-            scramble_text(plain.data(), &result);
-            keep(result);
-            SysFreeString(result);
+            unique_bstr result;
+            scramble_text(plain.data(), result.put());
+            bench::keep(result.get());
         });
         const double scramble_core = rate(plain_bytes, [&] {
             as::scramble_units(plain_in, as::text_length(plain_in), out.data());
-            keep(out.data());
+            bench::keep(out.data());
         });
         report("scramble", plain_bytes, scramble_call, scramble_core, copy_plain, allocation_us(coded_units));
     }

@@ -5,6 +5,7 @@
 #include "dispatcher/core_registry_seam_win.h"
 #include "dispatcher/tests/dispatcher_support_win.h"
 #include "foundation/tests/trace_capture_win.h"
+#include "foundation/unique_resource_win.h"
 #include "xml/kv_xml.h"
 
 #include <optional>
@@ -138,15 +139,15 @@ TEST_F(CoreCommand, FailuresAreTracedAndReportedAsEFail) {
         if (row.agent) set_string(agent_key, L"AgentGUID", L"{NEW}");
         if (row.recorded_before) set_string(product_key, L"CurrentAgentGUID", L"{OLD}");
         // A non-volatile key cannot be made below a volatile one.
-        HKEY parent = nullptr;
+        unique_hkey parent;
         if (row.volatile_parent) remove_key(L"SOFTWARE\\Quillon");
         if (row.volatile_parent)
             ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quillon", 0, nullptr, REG_OPTION_VOLATILE,
-                                      KEY_ALL_ACCESS, nullptr, &parent, nullptr), ERROR_SUCCESS);
+                                      KEY_ALL_ACCESS, nullptr, parent.put(), nullptr), ERROR_SUCCESS);
         set_core_registry_calls(row.calls);
         const call_outcome outcome = call(dispatcher_.get(), command);
         set_core_registry_calls({});
-        if (parent) RegCloseKey(parent);
+        parent.reset();
         if (row.volatile_parent) remove_key(L"SOFTWARE\\Quillon");
         EXPECT_EQ(outcome.returned, S_FALSE);
         EXPECT_EQ(outcome.ret_code, E_FAIL);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dispatcher/rx_core_service.h"
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 
 namespace dispatcher_test {
 

@@ -139,10 +139,11 @@ TEST_F(DispatcherClass, ServiceInterfaceIsDescribedByRxCoreServiceLib) {
     BSTR names[4] = {};
     UINT found = 0;
     ASSERT_EQ(info->GetNames(id, names, 4, &found), S_OK);
+    const unique_bstr owned[4] = {unique_bstr(names[0]), unique_bstr(names[1]), unique_bstr(names[2]),
+                                  unique_bstr(names[3])};
     ASSERT_EQ(found, 4u);
     EXPECT_EQ(std::wstring(names[0]) + L"," + names[1] + L"," + names[2] + L"," + names[3],
               L"call_function,arg,ret,ret_code");
-    for (BSTR name : names) SysFreeString(name);
 
     com_ptr<ITypeLib> library;
     UINT index = 0;
@@ -187,13 +188,11 @@ TEST_F(DispatcherClass, CallFunctionAndLogonEventsInvokeThroughIDispatch) {
     DISPID id = 0;
     ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, &method, 1, 0, &id), S_OK);
     KV_event listener(L"{DB186164-5C92-42ad-A10E-D342FABB7EC6}[S-1-5-18](screen_lock)", true, false);
-    VARIANT user;
-    VariantInit(&user);
-    user.vt = VT_BSTR;
-    user.bstrVal = SysAllocString(L"SYSTEM");
-    DISPPARAMS one{&user, nullptr, 1, 0};
+    unique_variant user;
+    V_VT(user.get()) = VT_BSTR;
+    V_BSTR(user.get()) = SysAllocString(L"SYSTEM");
+    DISPPARAMS one{user.get(), nullptr, 1, 0};
     EXPECT_EQ(dispatch->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr), S_OK);
-    VariantClear(&user);
     EXPECT_TRUE(listener.wait(0));
     EXPECT_EQ(dispatch->Invoke(id, IID_IUnknown, 0, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr),
               DISP_E_UNKNOWNINTERFACE);

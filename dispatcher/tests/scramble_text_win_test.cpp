@@ -1,7 +1,7 @@
 #include "dispatcher/scramble_text_win.h"
 
 #include "dispatcher/tests/scrambling_reference.h"
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 
 #include <gtest/gtest.h>
 

@@ -34,14 +34,13 @@ int hold_role(const std::wstring& name) {
     KV_event held((name + L"-held").c_str(), true, true);
     KV_event release((name + L"-release").c_str(), true, true);
     KV_event released((name + L"-released").c_str(), true, true);
-    HANDLE mutex = acquire_named_mutex(name.c_str(), false, true);
+    const unique_handle mutex(acquire_named_mutex(name.c_str(), false, true));
     if (!mutex) return child_process::fail("cannot take the mutex");
     int result = 0;
     if (!held.set_event()) result = child_process::fail("cannot say the mutex is held");
     if (!release.wait(30000)) result = child_process::fail("never told to release");
     if (!released.set_event()) result = child_process::fail("cannot report the release");  // set first: the waiter may run the moment it is free
-    if (!ReleaseMutex(mutex)) result = child_process::fail("cannot release the mutex");
-    CloseHandle(mutex);
+    if (!ReleaseMutex(mutex.get())) result = child_process::fail("cannot release the mutex");
     return result;
 }
 
@@ -265,7 +264,8 @@ TEST(KvNamedMutex, FailureGivesANullHandle) {
     const std::wstring name = unique_name(L"clash");
     KV_event event(name.c_str(), false, true);  // the name is taken by an event
     ASSERT_NE(event.event_handle(), nullptr);
-    EXPECT_EQ(acquire_named_mutex(name.c_str(), false, true), nullptr);
+    const unique_handle mutex(acquire_named_mutex(name.c_str(), false, true));
+    EXPECT_FALSE(mutex);
 }
 
 TEST(KvNamedMutex, BlocksWhileAnotherThreadHoldsIt) {

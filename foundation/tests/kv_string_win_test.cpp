@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include <windows.h>  // GetACP
+
 namespace {
 const wchar_t* const null_text = nullptr;
 

@@ -1,7 +1,7 @@
 #include "foundation/tests/trace_capture_win.h"
 
 #include "foundation/trace_test_seam_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 #include <sddl.h>
 

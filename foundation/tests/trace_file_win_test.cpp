@@ -1,9 +1,10 @@
 // The trace file as written under Wine: byte-order mark, line prefix and line-start
 // rules, the exact line formats, system message texts, masking, the caller's last-error
 // value, and writers in several threads and two processes.
+#include "foundation/tests/trace_capture_win.h"
 #include "foundation/trace.h"
 #include "foundation/trace_test_seam_win.h"
-#include "foundation/tests/trace_capture_win.h"
+#include "foundation/unique_resource_win.h"
 #include "tests/support/child_process_win.h"
 
 #include <gtest/gtest.h>
@@ -29,11 +30,9 @@ std::wstring header() {
 
 // The system's text for a code, as trace_error asks for it; empty when there is none.
 std::wstring system_text(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(0x1300, nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    std::wstring result = n ? std::wstring(text, n) : std::wstring();
-    if (text) LocalFree(text);
-    return result;
+    unique_hlocal text;
+    const DWORD n = FormatMessageW(0x1300, nullptr, code, 0, reinterpret_cast<LPWSTR>(text.put()), 0, nullptr);
+    return n ? std::wstring(static_cast<const wchar_t*>(text.get()), n) : std::wstring();
 }
 
 // The file's lines with their prefixes removed; a line without a valid prefix fails.

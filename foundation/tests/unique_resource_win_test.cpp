@@ -1,5 +1,8 @@
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
+
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace {
 // A handle is closed exactly once, by whichever owner holds it last.
@@ -23,5 +26,40 @@ TEST(UniqueResource, FileHandleTreatsInvalidValueAsEmpty) {
     EXPECT_FALSE(f);
     unique_file none;
     EXPECT_EQ(none.get(), INVALID_HANDLE_VALUE);
+}
+
+// Each LoadLibrary reference is given back by its own owner.
+TEST(UniqueResource, ModuleReferenceEndsWithItsOwner) {
+    const wchar_t* module_name = L"version.dll";
+    ASSERT_EQ(GetModuleHandleW(module_name), nullptr) << "the test needs a module nobody else loaded";
+    unique_hmodule first(LoadLibraryW(module_name));
+    ASSERT_TRUE(first);
+    {
+        const unique_hmodule second(LoadLibraryW(module_name));
+        const unique_hmodule moved(std::move(first));
+        EXPECT_FALSE(first);
+    }
+    EXPECT_EQ(GetModuleHandleW(module_name), nullptr) << "both references released";
+}
+
+// An owned mutex is released before it is closed, so another thread may take it at once
+// (and finds it free, not abandoned).
+TEST(UniqueResource, OwnedMutexIsReleasedThenClosed) {
+    unique_owned_mutex owned(CreateMutexW(nullptr, TRUE, nullptr));
+    ASSERT_TRUE(owned);
+    unique_handle other;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), owned.get(), GetCurrentProcess(), other.put(), 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    const auto wait_elsewhere = [&] {
+        DWORD result = WAIT_FAILED;
+        std::thread([&] {
+            result = WaitForSingleObject(other.get(), 0);
+            if (result == WAIT_OBJECT_0) ReleaseMutex(other.get());
+        }).join();
+        return result;
+    };
+    EXPECT_EQ(wait_elsewhere(), static_cast<DWORD>(WAIT_TIMEOUT));
+    owned.reset();
+    EXPECT_EQ(wait_elsewhere(), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 }  // namespace

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 namespace {
 

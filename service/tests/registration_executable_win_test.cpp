@@ -3,9 +3,8 @@
 // leaves a prefix without the program's registration.
 #include <gtest/gtest.h>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 #include "service/tests/registration_support_win.h"
-#include "service/unique_sc_handle_win.h"
 
 namespace {
 using namespace registration_test;
@@ -182,12 +181,7 @@ TEST_F(RegistrationVerbs, APathWithASingleQuoteIsRegisteredAsItIs) {
 // The scripts and the type library prove themselves through the registration above.
 TEST(ServiceExecutable, CarriesItsServiceNameAndMessageTable) {
     const std::wstring exe = service_exe();
-    struct module_traits {
-        using type = HMODULE;
-        static type invalid() noexcept { return nullptr; }
-        static void close(type m) noexcept { FreeLibrary(m); }
-    };
-    unique_resource<module_traits> module(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    const unique_hmodule module(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     ASSERT_TRUE(module);
 
     wchar_t name[256] = {};

@@ -1,7 +1,7 @@
 #include "service/tests/registration_support_win.h"
 
+#include "foundation/unique_resource_win.h"
 #include "service/message_display_win.h"
-#include "service/unique_sc_handle_win.h"
 
 #ifndef KV_SERVICE_EXE
 #error "KV_SERVICE_EXE and KV_TEST_SERVICE_EXE (Windows paths of the built programs) come from the build"

@@ -1,10 +1,10 @@
 #include "service/tests/service_host_support_win.h"
 
 #include "dispatcher/scramble_text_win.h"
+#include "foundation/com_resource_win.h"
 #include "foundation/kv_named_objects_win.h"
 #include "foundation/tests/trace_capture_win.h"
 #include "service/tests/registration_support_win.h"
-#include "service/unique_sc_handle_win.h"
 #include "tests/doubles/event_system/event_system_double_win.h"
 #include "tests/doubles/manager/manager_double_win.h"
 #include "tests/doubles/vault_driver_double_win.h"

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "dispatcher/rx_core_service.h"
+#include "foundation/result_win.h"
 #include "tests/doubles/event_system/event_system_ids_win.h"
 
 namespace stand_in_dispatcher {

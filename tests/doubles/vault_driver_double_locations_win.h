@@ -1,7 +1,7 @@
 #pragma once
 // Where the vault-driver double keeps its state; the driver (driver/vault_driver_double_win.c)
 // uses the same locations in their kernel spelling.
-#include <windows.h>
+#include <cstddef>
 
 namespace vault_double::detail {
 
@@ -9,7 +9,7 @@ namespace vault_double::detail {
 inline constexpr const wchar_t* parameters_key =
     L"SYSTEM\\CurrentControlSet\\Services\\QlnVSROV\\Parameters";
 inline constexpr const wchar_t* replies_value = L"Replies";
-inline constexpr size_t entry_header_size = 12;
+inline constexpr std::size_t entry_header_size = 12;
 
 // Appended by the driver: records [u32 length][request bytes].
 inline constexpr const wchar_t* requests_file = L"C:\\windows\\temp\\vault_double_requests.bin";

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "foundation/unique_resource_win.h"
 #include "tests/doubles/vault_driver_double_locations_win.h"
 
 #ifndef VAULT_DOUBLE_SYS_PATH
@@ -11,13 +12,6 @@
 
 namespace vault_double {
 namespace {
-
-struct sc_handle_traits {
-    using type = SC_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::CloseServiceHandle(h); }
-};
-using unique_sc_handle = unique_resource<sc_handle_traits>;
 
 constexpr DWORD poll_ms = 5;
 constexpr DWORD give_up_ms = 10000;

@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 namespace vault_double {
 

@@ -9,7 +9,7 @@
 //   const child_process::role signal{L"signal", signal_role};
 //   ...
 //   unique_handle child = child_process::start(L"signal", name);
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 #include <optional>
 #include <string>

@@ -1,6 +1,6 @@
 #include "tests/support/test_files_win.h"
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 namespace test_files {
 std::wstring temporary_path(const wchar_t* prefix, const wchar_t* name) {

@@ -13,49 +13,31 @@
 // a usage error, an unreadable FILE, or a server that cannot be reached (with the HRESULT).
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 #include "dispatcher/rx_core_service.h"
 #include "dispatcher/scramble_text_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
+#include "tools/rxctl/text_units.h"
+#include "tools/rxctl/usage.h"
 #include "xml/kv_xml.h"
 
 namespace {
 
-constexpr char usage_text[] = "usage: rxctl call NAME [--envelope FILE]\n";
+int call_usage_error(const std::string& message) { return usage_error("call", message); }
 
-int usage_error(const std::string& message) {
-    write_standard_error("rxctl call: " + message + "\n" + usage_text);
-    return 2;
-}
-
-std::string hex32(long value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(value));
-    return text;
-}
+std::string hex32(long value) { return text_units::to_hex32(static_cast<std::uint32_t>(value)); }
 
 int input_error(const std::string& message) {
     write_standard_error("rxctl call: " + message + "\n");
-    return 2;
+    return exit_usage_or_io;
 }
 
 int unreachable(const char* step, HRESULT hr) {
     write_standard_error(std::string("rxctl call: ") + step + " failed with HRESULT " + hex32(hr) + "\n");
-    return 2;
-}
-
-// UTF-8 of a 16-bit text; an unpaired surrogate becomes U+FFFD.
-std::string to_utf8(const wchar_t* text) {
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1) return {};
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
-    out.pop_back();
-    return out;
+    return exit_usage_or_io;
 }
 
 // COM on this thread for the length of the command.
@@ -105,18 +87,18 @@ int run_call_command(int argc, wchar_t** argv) {
     const wchar_t* file = nullptr;
     for (int i = 0; i < argc; ++i) {
         if (argument_is(argv[i], "--envelope")) {
-            if (i + 1 >= argc || file != nullptr) return usage_error("--envelope takes one FILE");
+            if (i + 1 >= argc || file != nullptr) return call_usage_error("--envelope takes one FILE");
             file = argv[++i];
         } else if (name == nullptr) {
             name = argv[i];
         } else {
-            return usage_error("unexpected argument '" + argument_text(argv[i]) + "'");
+            return call_usage_error("unexpected argument '" + argument_text(argv[i]) + "'");
         }
     }
-    if (name == nullptr) return usage_error("name the function to call");
+    if (name == nullptr) return call_usage_error("name the function to call");
 
     kv_xml_string envelope;
-    if (!make_envelope(name, file, envelope)) return 2;
+    if (!make_envelope(name, file, envelope)) return exit_usage_or_io;
     unique_wiped_bstr argument;
     const HRESULT scrambled = scramble_text(envelope.get(), argument.put());
     if (FAILED(scrambled)) return unreachable("scramble_text", scrambled);
@@ -143,11 +125,11 @@ int run_call_command(int argc, wchar_t** argv) {
             ret_code = unscrambled;
         } else {
             const wchar_t* text = plain.get();
-            output += to_utf8(text[0] == 0xFEFF ? text + 1 : text);
+            output += utf8_text(text[0] == xml_byte_order_mark ? text + 1 : text);
         }
     }
     unsigned long error = 0;
     if (!write_standard_output(output, error))
         return input_error("cannot write standard output (error " + std::to_string(error) + ")");
-    return returned == S_OK && ret_code >= 0 ? 0 : 1;
+    return returned == S_OK && ret_code >= 0 ? exit_success : exit_operation_failed;
 }

@@ -16,8 +16,12 @@ bool write_standard_output(std::string_view utf8, unsigned long& error);
 // Writes a UTF-8 message to standard error, best effort.
 void write_standard_error(std::string_view utf8);
 
+// A 16-bit text as UTF-8, for output and messages: an unpaired surrogate becomes U+FFFD
+// (text_units::to_utf8_replacing). Null gives the empty text.
+std::string utf8_text(const wchar_t* text);
+
 // A command-line argument as UTF-8, for messages.
-std::string argument_text(const wchar_t* argument);
+inline std::string argument_text(const wchar_t* argument) { return utf8_text(argument); }
 
 // Whether the argument is exactly the ASCII word.
 inline bool argument_is(const wchar_t* argument, const char* word) {

@@ -4,6 +4,9 @@
 
 #include <vector>
 
+#include "foundation/text_length.h"
+#include "tools/rxctl/text_units.h"
+
 namespace {
 
 bool is_console(HANDLE h) {
@@ -77,11 +80,8 @@ void write_standard_error(std::string_view utf8) {
     write_all(GetStdHandle(STD_ERROR_HANDLE), utf8, ignored);
 }
 
-std::string argument_text(const wchar_t* argument) {
-    const int count = WideCharToMultiByte(CP_UTF8, 0, argument, -1, nullptr, 0, nullptr, nullptr);
-    if (count <= 1) return {};
-    std::string text(static_cast<std::size_t>(count), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, argument, -1, text.data(), count, nullptr, nullptr);
-    text.pop_back();  // the terminating zero
-    return text;
+std::string utf8_text(const wchar_t* text) {
+    if (!text) return {};
+    const std::u16string units(text, text + kv_text_length(text));
+    return text_units::to_utf8_replacing(units);
 }

@@ -1,7 +1,7 @@
 #include "tools/rxctl/scramble_call.h"
 
 #include "dispatcher/scramble_text_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 
 long call_scrambling(bool scramble, const std::u16string& text, std::u16string& result) {
     const auto* in = reinterpret_cast<const wchar_t*>(text.c_str());

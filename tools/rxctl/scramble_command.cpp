@@ -10,21 +10,13 @@
 // exits 1, pointing to --hex. Zero units in an unscrambled result are written as zero bytes.
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
+#include "tools/rxctl/usage.h"
 #include "tools/rxctl/scramble_call.h"
 #include "tools/rxctl/text_units.h"
 
-#include <cstdio>
 #include <string>
 
 namespace {
-
-constexpr int exit_ok = 0, exit_failed = 1, exit_usage = 2;
-
-std::string hex32(unsigned long value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%08lX", value);
-    return text;
-}
 
 int fail(int code, const std::string& message) {
     write_standard_error("rxctl: " + message + "\n");
@@ -45,47 +37,47 @@ int run_scramble_command(int argc, wchar_t** argv, bool scramble) {
         if (argument_is(argv[i], "--hex")) {
             hex = true;
         } else {
-            return fail(exit_usage, std::string("unknown argument '") + argument_text(argv[i]) + "' for " +
-                                        command + "; usage: rxctl " + command + " [--hex]");
+            return fail(exit_usage_or_io, std::string("unknown argument '") + argument_text(argv[i]) + "' for " +
+                                        command + "; usage: " + command_synopsis(command));
         }
     }
 
     std::string input;
     unsigned long error = 0;
     if (!read_standard_input(input, error)) {
-        return fail(exit_usage, "cannot read standard input (error " + std::to_string(error) + ")");
+        return fail(exit_usage_or_io, "cannot read standard input (error " + std::to_string(error) + ")");
     }
     std::u16string text;
     if (hex) {
         std::string bad_token;
         if (!text_units::from_hex(input, text, bad_token)) {
-            return fail(exit_usage, "standard input: '" + shown(bad_token) + "' is not a 16-bit hexadecimal number");
+            return fail(exit_usage_or_io, "standard input: '" + shown(bad_token) + "' is not a 16-bit hexadecimal number");
         }
     } else {
         std::size_t bad_offset = 0;
         if (!text_units::from_utf8(input, text, bad_offset)) {
-            return fail(exit_usage, "standard input is not valid UTF-8 (byte " + std::to_string(bad_offset) + ")");
+            return fail(exit_usage_or_io, "standard input is not valid UTF-8 (byte " + std::to_string(bad_offset) + ")");
         }
     }
     if (const auto zero = text.find(u'\0'); zero != std::u16string::npos) {
-        return fail(exit_usage, "standard input holds a zero unit (unit " + std::to_string(zero) +
+        return fail(exit_usage_or_io, "standard input holds a zero unit (unit " + std::to_string(zero) +
                                     "), which a text cannot contain");
     }
 
     std::u16string result;
     const long hr = call_scrambling(scramble, text, result);
-    if (hr < 0) return fail(exit_failed, std::string(scramble ? "scramble_text" : "unscramble_text") +
-                                             " failed with " + hex32(static_cast<unsigned long>(hr)));
+    if (hr < 0) return fail(exit_operation_failed, std::string(scramble ? "scramble_text" : "unscramble_text") +
+                                             " failed with " + text_units::to_hex32(static_cast<std::uint32_t>(hr)));
 
     std::string output;
     if (hex) {
         output = text_units::to_hex(result);
     } else if (std::size_t bad_index = 0; !text_units::to_utf8(result, output, bad_index)) {
-        return fail(exit_failed, "the unscrambled text is not valid UTF-16 (unpaired surrogate at unit " +
+        return fail(exit_operation_failed, "the unscrambled text is not valid UTF-16 (unpaired surrogate at unit " +
                                      std::to_string(bad_index) + "); use --hex to see its units");
     }
     if (!write_standard_output(output, error)) {
-        return fail(exit_usage, "cannot write standard output (error " + std::to_string(error) + ")");
+        return fail(exit_usage_or_io, "cannot write standard output (error " + std::to_string(error) + ")");
     }
-    return exit_ok;
+    return exit_success;
 }

@@ -12,19 +12,17 @@
 
 #include <string>
 
+#include "foundation/guid_text_win.h"
 #include "foundation/trace_switch_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 #include "service/service_identity_win.h"
-#include "service/unique_sc_handle_win.h"
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
+#include "tools/rxctl/usage.h"
 
 namespace {
 
 constexpr wchar_t service_name[] = L"QlnVxCoreService";
-constexpr wchar_t start_event_name[] = L"Global\\{10C9DE46-185B-4434-8E1B-E7567E1134F5}";
-constexpr wchar_t class_id[] = L"{3106EB92-9B4B-4D1C-8731-F46403BCAABF}";
-constexpr wchar_t type_library_id[] = L"{E525C81A-0535-4FC4-B5DE-7F1FFA97266F}";
 
 // A string value (null name: the default value), REG_SZ or REG_EXPAND_SZ taken as stored.
 bool string_value(const std::wstring& key, const wchar_t* name, std::wstring& value) {
@@ -80,8 +78,9 @@ std::string service_line(bool& running) {
 
 std::string start_event_line(bool& signalled) {
     signalled = false;
-    const std::string head = "start event " + argument_text(start_event_name) + ": ";
-    const unique_handle event(OpenEventW(SYNCHRONIZE, FALSE, start_event_name));
+    const std::wstring start_event_name = std::wstring(L"Global\\") + service_identity::start_event_name;
+    const std::string head = "start event " + argument_text(start_event_name.c_str()) + ": ";
+    const unique_handle event(OpenEventW(SYNCHRONIZE, FALSE, start_event_name.c_str()));
     if (!event) {
         const DWORD error = GetLastError();
         return head + (error == ERROR_FILE_NOT_FOUND ? std::string("absent")
@@ -104,8 +103,9 @@ std::string app_id_line() {
 }
 
 std::string class_line() {
-    const std::wstring key = std::wstring(L"CLSID\\") + class_id;
-    std::string line = "class " + argument_text(class_id) + ": ";
+    const guid_text class_id = text_of_guid(service_identity::class_id);
+    const std::wstring key = std::wstring(L"CLSID\\") + class_id.c_str();
+    std::string line = "class " + argument_text(class_id.c_str()) + ": ";
     if (!key_exists(key)) return line + "not registered\n";
     std::wstring server;
     if (!string_value(key + L"\\LocalServer32", nullptr, server)) return line + "registered, no server\n";
@@ -115,8 +115,9 @@ std::string class_line() {
 // One line per registered locale of version 1.0 (the product registers 409; a locale-0
 // entry is an alias some setups add for their marshaler).
 std::string type_library_lines() {
-    const std::wstring version_key = std::wstring(L"TypeLib\\") + type_library_id + L"\\1.0";
-    const std::string head = "type library " + argument_text(type_library_id) + ": ";
+    const guid_text type_library_id = text_of_guid(service_identity::type_library_id);
+    const std::wstring version_key = std::wstring(L"TypeLib\\") + type_library_id.c_str() + L"\\1.0";
+    const std::string head = "type library " + argument_text(type_library_id.c_str()) + ": ";
     unique_hkey version;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, version_key.c_str(), 0, KEY_READ, version.put()) != ERROR_SUCCESS)
         return head + "not registered\n";
@@ -137,8 +138,7 @@ std::string type_library_lines() {
 
 int run_status_command(int argc, wchar_t** argv) {
     if (argc != 0) {
-        write_standard_error("rxctl status: unexpected argument '" + argument_text(argv[0]) + "'\nusage: rxctl status\n");
-        return 2;
+        return usage_error("status", "unexpected argument '" + argument_text(argv[0]) + "'");
     }
     bool running = false, signalled = false;
     std::string report = service_line(running);
@@ -150,7 +150,7 @@ int run_status_command(int argc, wchar_t** argv) {
     unsigned long error = 0;
     if (!write_standard_output(report, error)) {
         write_standard_error("rxctl status: cannot write standard output (error " + std::to_string(error) + ")\n");
-        return 2;
+        return exit_usage_or_io;
     }
-    return running && signalled ? 0 : 1;
+    return running && signalled ? exit_success : exit_operation_failed;
 }

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "foundation/hex_digits.h"
+
 namespace text_units {
 namespace {
 
@@ -9,19 +11,12 @@ bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 bool parse_hex_token(std::string_view token, char16_t& unit) {
     if (token.size() > 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X')) token.remove_prefix(2);
     if (token.empty()) return false;
     std::uint32_t value = 0;
     for (char c : token) {
-        const int digit = hex_digit(c);
+        const int digit = hex_digit_value(c);
         if (digit < 0) return false;
         value = value * 16 + static_cast<std::uint32_t>(digit);
         if (value > 0xFFFF) return false;  // leading zeros are fine, larger values are not
@@ -46,6 +41,21 @@ void append_utf8(std::string& bytes, std::uint32_t cp) {
         bytes += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         bytes += static_cast<char>(0x80 | (cp & 0x3F));
     }
+}
+
+constexpr std::uint32_t no_code_point = 0xFFFFFFFFu;
+constexpr std::uint32_t replacement_character = 0xFFFD;
+
+// The code point that starts at units[i], stepping i over the low half of a surrogate
+// pair; no_code_point for a surrogate without its partner.
+std::uint32_t code_point_at(std::u16string_view units, std::size_t& i) {
+    const char16_t u = units[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+        ++i;
+        return 0x10000 + ((std::uint32_t{u} - 0xD800) << 10) + (units[i] - 0xDC00u);
+    }
+    if (u >= 0xD800 && u <= 0xDFFF) return no_code_point;
+    return u;
 }
 
 }  // namespace
@@ -112,18 +122,24 @@ bool to_utf8(std::u16string_view units, std::string& bytes, std::size_t& bad_ind
     bytes.clear();
     bytes.reserve(units.size() * 3);
     for (std::size_t i = 0; i < units.size(); ++i) {
-        const char16_t u = units[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            append_utf8(bytes, 0x10000 + ((std::uint32_t{u} - 0xD800) << 10) + (units[i + 1] - 0xDC00u));
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
+        const std::uint32_t cp = code_point_at(units, i);
+        if (cp == no_code_point) {
             bad_index = i;
             return false;
-        } else {
-            append_utf8(bytes, u);
         }
+        append_utf8(bytes, cp);
     }
     return true;
+}
+
+std::string to_utf8_replacing(std::u16string_view units) {
+    std::string bytes;
+    bytes.reserve(units.size() * 3);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const std::uint32_t cp = code_point_at(units, i);
+        append_utf8(bytes, cp == no_code_point ? replacement_character : cp);
+    }
+    return bytes;
 }
 
 bool from_hex(std::string_view text, std::u16string& units, std::string& bad_token) {
@@ -144,14 +160,19 @@ bool from_hex(std::string_view text, std::u16string& units, std::string& bad_tok
     }
 }
 
+std::string to_hex32(std::uint32_t value) {
+    std::string text(8, '0');
+    for (int i = 7; i >= 0; --i, value >>= 4) text[static_cast<std::size_t>(i)] = hex_digit_upper(value);
+    return text;
+}
+
 std::string to_hex(std::u16string_view units) {
-    static constexpr char digits[] = "0123456789ABCDEF";
     std::string text;
     text.reserve(units.size() * 5 + 1);
     for (std::size_t i = 0; i < units.size(); ++i) {
         if (i != 0) text += ' ';
         const char16_t u = units[i];
-        for (int shift = 12; shift >= 0; shift -= 4) text += digits[(u >> shift) & 0xF];
+        for (int shift = 12; shift >= 0; shift -= 4) text += hex_digit_upper(static_cast<std::uint32_t>(u >> shift));
     }
     text += '\n';
     return text;

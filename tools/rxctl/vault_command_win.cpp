@@ -1,64 +1,38 @@
 // rxctl vault: runs one operation of the vault driver channel and prints its result as
 // 8 upper-case hexadecimal digits and a line feed. Exit 0 when the result is not
-// negative, 1 when it is negative, 2 for a usage error (message on standard error).
+// negative, 1 when it is negative, 2 for a usage error (message and usage on standard
+// error).
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
+#include "tools/rxctl/text_units.h"
+#include "tools/rxctl/usage.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "foundation/guid_text_win.h"
+#include "foundation/hex_digits.h"
 #include "foundation/kv_memory.h"
+#include "foundation/text_length.h"
 #include "vault/vault_driver_com_win.h"
 
 namespace {
 
-constexpr char usage_text[] =
-    "usage: rxctl vault OPERATION [ARGUMENTS]\n"
-    "\n"
-    "Operations:\n"
-    "  unload-user-bkeys [SID]   unload the keys of the user SID (such as S-1-5-21-...)\n"
-    "  remove-sso-data [SID]     remove the single-sign-on data of the user SID\n"
-    "                            (without SID the request names no user)\n"
-    "  unload-lkey {GUID}        unload the key whose id is GUID, written in braces\n"
-    "  send-op5                  send operation 5, which takes no arguments\n"
-    "  load-lkey --kind N --key HEX --id {GUID} [--text1 TEXT] [--text2 TEXT]\n"
-    "            [--key-text TEXT] [--flag]\n"
-    "                            load a key: kind 0 to 255 (decimal), the key bytes as\n"
-    "                            hexadecimal digits (an even number, may be empty), its id,\n"
-    "                            the descriptor's two optional texts, the key's optional\n"
-    "                            text, and --flag to set the key's flag (unset without it)\n"
-    "\n"
-    "Each operation prints the driver's result as 8 upper-case hexadecimal digits and a\n"
-    "line feed; exit 0 when the result is not negative, 1 when it is negative, 2 for a\n"
-    "usage error.\n";
-
-int usage_error(const std::string& message) {
-    write_standard_error("rxctl vault: " + message + "\n" + usage_text);
-    return 2;
-}
+int vault_usage_error(const std::string& message) { return usage_error("vault", message); }
 
 int print_result(HRESULT result) {
-    char line[16];
-    std::snprintf(line, sizeof line, "%08X\n", static_cast<unsigned>(result));
+    const std::string line = text_units::to_hex32(static_cast<std::uint32_t>(result)) + "\n";
     unsigned long error = 0;
-    if (!write_standard_output(line, error)) return 2;
-    return result < 0 ? 1 : 0;
-}
-
-int hex_digit(wchar_t c) {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    return -1;
+    if (!write_standard_output(line, error)) return exit_usage_or_io;
+    return result < 0 ? exit_operation_failed : exit_success;
 }
 
 // Exactly `digits` hexadecimal digits from text into value; advances text.
 bool parse_hex(const wchar_t*& text, int digits, std::uint32_t& value) {
     value = 0;
     for (int i = 0; i < digits; ++i) {
-        const int d = hex_digit(text[i]);
+        const int d = hex_digit_value(text[i]);
         if (d < 0) return false;
         value = value << 4 | static_cast<std::uint32_t>(d);
     }
@@ -66,28 +40,9 @@ bool parse_hex(const wchar_t*& text, int digits, std::uint32_t& value) {
     return true;
 }
 
-// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", either letter case.
-bool parse_guid(const wchar_t* text, GUID& guid) {
-    std::uint32_t v = 0;
-    if (*text++ != L'{' || !parse_hex(text, 8, v)) return false;
-    guid.Data1 = v;
-    if (*text++ != L'-' || !parse_hex(text, 4, v)) return false;
-    guid.Data2 = static_cast<std::uint16_t>(v);
-    if (*text++ != L'-' || !parse_hex(text, 4, v)) return false;
-    guid.Data3 = static_cast<std::uint16_t>(v);
-    if (*text++ != L'-') return false;
-    for (int i = 0; i < 8; ++i) {
-        if (i == 2 && *text++ != L'-') return false;
-        if (!parse_hex(text, 2, v)) return false;
-        guid.Data4[i] = static_cast<std::uint8_t>(v);
-    }
-    return text[0] == L'}' && text[1] == 0;
-}
-
 bool parse_key_bytes(const wchar_t* text, std::vector<std::uint8_t>& bytes) {
     // Room for all of it at once: a growing vector would leave unwiped copies behind.
-    std::size_t digits = 0;
-    while (text[digits] != 0) ++digits;
+    const std::size_t digits = kv_text_length(text);
     bytes.reserve(digits / 2 + 1);
     std::uint32_t v = 0;
     while (*text != 0) {
@@ -173,18 +128,18 @@ public:
 };
 
 int run_user_operation(int argc, wchar_t** argv, bool unload_keys) {
-    if (argc > 1) return usage_error("too many arguments");
+    if (argc > 1) return vault_usage_error("too many arguments");
     std::string sid;
-    if (argc == 1 && !to_ansi(argv[0], sid)) return usage_error("the SID cannot be written in the ANSI code page");
+    if (argc == 1 && !to_ansi(argv[0], sid)) return vault_usage_error("the SID cannot be written in the ANSI code page");
     const char* user = argc == 1 ? sid.c_str() : nullptr;
     VX_vault_driver_com channel;
     return print_result(unload_keys ? channel.unload_user_bkeys(user) : channel.remove_sso_data(user));
 }
 
 int run_unload_lkey(int argc, wchar_t** argv) {
-    if (argc != 1) return usage_error("unload-lkey takes one {GUID}");
+    if (argc != 1) return vault_usage_error("unload-lkey takes one {GUID}");
     GUID id{};
-    if (!parse_guid(argv[0], id)) return usage_error("'" + argument_text(argv[0]) + "' is not a {GUID}");
+    if (!guid_from_text(argv[0], id)) return vault_usage_error("'" + argument_text(argv[0]) + "' is not a {GUID}");
     VX_vault_driver_com channel;
     return print_result(channel.unload_lkey(&id));
 }
@@ -201,20 +156,20 @@ int run_load_lkey(int argc, wchar_t** argv) {
         const bool known = argument_is(option, "--kind") || argument_is(option, "--key") ||
                            argument_is(option, "--id") || argument_is(option, "--text1") ||
                            argument_is(option, "--text2") || argument_is(option, "--key-text");
-        if (!known) return usage_error("unknown load-lkey argument '" + argument_text(option) + "'");
-        if (i + 1 >= argc) return usage_error(argument_text(option) + " needs a value");
+        if (!known) return vault_usage_error("unknown load-lkey argument '" + argument_text(option) + "'");
+        if (i + 1 >= argc) return vault_usage_error(argument_text(option) + " needs a value");
         const wchar_t* value = argv[++i];
         if (argument_is(option, "--kind")) {
-            if (!parse_kind(value, key.kind)) return usage_error("--kind takes a number from 0 to 255");
+            if (!parse_kind(value, key.kind)) return vault_usage_error("--kind takes a number from 0 to 255");
             has_kind = true;
         } else if (argument_is(option, "--key")) {
             key.key_data.clear();
             if (!parse_key_bytes(value, key.key_data))
-                return usage_error("--key takes an even number of hexadecimal digits");
+                return vault_usage_error("--key takes an even number of hexadecimal digits");
             has_key = true;
         } else if (argument_is(option, "--id")) {
             GUID guid{};
-            if (!parse_guid(value, guid)) return usage_error("--id takes a {GUID}");
+            if (!guid_from_text(value, guid)) return vault_usage_error("--id takes a {GUID}");
             key.id = {guid.Data1, guid.Data2, guid.Data3, {}};
             for (int b = 0; b < 8; ++b) key.id.data4[b] = guid.Data4[b];
             has_id = true;
@@ -229,7 +184,7 @@ int run_load_lkey(int argc, wchar_t** argv) {
             key.has_key_text = true;
         }
     }
-    if (!has_kind || !has_key || !has_id) return usage_error("load-lkey needs --kind, --key and --id");
+    if (!has_kind || !has_key || !has_id) return vault_usage_error("load-lkey needs --kind, --key and --id");
     VX_vault_driver_com channel;
     return print_result(channel.load_lkey(&key));
 }
@@ -237,7 +192,7 @@ int run_load_lkey(int argc, wchar_t** argv) {
 }  // namespace
 
 int run_vault_command(int argc, wchar_t** argv) {
-    if (argc < 1) return usage_error("no operation given");
+    if (argc < 1) return vault_usage_error("no operation given");
     const wchar_t* operation = argv[0];
     const int rest_count = argc - 1;
     wchar_t** rest = argv + 1;
@@ -246,9 +201,9 @@ int run_vault_command(int argc, wchar_t** argv) {
     if (argument_is(operation, "unload-lkey")) return run_unload_lkey(rest_count, rest);
     if (argument_is(operation, "load-lkey")) return run_load_lkey(rest_count, rest);
     if (argument_is(operation, "send-op5")) {
-        if (rest_count != 0) return usage_error("send-op5 takes no arguments");
+        if (rest_count != 0) return vault_usage_error("send-op5 takes no arguments");
         VX_vault_driver_com channel;
         return print_result(channel.send_operation_5());
     }
-    return usage_error("unknown operation '" + argument_text(operation) + "'");
+    return vault_usage_error("unknown operation '" + argument_text(operation) + "'");
 }

@@ -6,6 +6,7 @@
 // signal that no other listener has taken, and a signal nobody waited for yet is seen.
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
+#include "tools/rxctl/usage.h"
 
 #include <cstdio>
 #include <memory>
@@ -16,15 +17,7 @@
 
 namespace {
 
-constexpr char usage_text[] =
-    "usage: rxctl watch USER NOTIFICATION... [--count N] [--timeout MS]\n"
-    "  NOTIFICATION: user_logon, user_logoff, screen_lock, screen_unlock,\n"
-    "  screen_saver_activated, screen_saver_deactivated, system_shutdown\n";
-
-int usage_error(const std::string& message) {
-    write_standard_error("rxctl watch: " + message + "\n" + usage_text);
-    return 2;
-}
+int watch_usage_error(const std::string& message) { return usage_error("watch", message); }
 
 // A whole decimal number below 2^32.
 bool parse_count(const wchar_t* text, DWORD& value) {
@@ -59,19 +52,19 @@ int run_watch_command(int argc, wchar_t** argv) {
         const bool has_value = i + 1 < argc;
         if (argument_is(argv[i], "--count")) {
             if (!has_value || !parse_count(argv[++i], count) || count == 0)
-                return usage_error("--count needs a number above 0");
+                return watch_usage_error("--count needs a number above 0");
         } else if (argument_is(argv[i], "--timeout")) {
             if (!has_value || !parse_count(argv[++i], timeout) || timeout == INFINITE)
-                return usage_error("--timeout needs a number of milliseconds");
+                return watch_usage_error("--timeout needs a number of milliseconds");
         } else if (user == nullptr) {
             user = argv[i];
         } else {
             notifications.push_back(argv[i]);
         }
     }
-    if (user == nullptr || notifications.empty()) return usage_error("name a user and at least one notification");
+    if (user == nullptr || notifications.empty()) return watch_usage_error("name a user and at least one notification");
     if (notifications.size() > MAXIMUM_WAIT_OBJECTS)
-        return usage_error("at most " + std::to_string(MAXIMUM_WAIT_OBJECTS) + " notifications");
+        return watch_usage_error("at most " + std::to_string(MAXIMUM_WAIT_OBJECTS) + " notifications");
 
     const KV_string sid = account_sid_text(user);
     const std::string sid_text = sid.text() ? argument_text(sid.text()) : std::string("(null)");
@@ -81,7 +74,7 @@ int run_watch_command(int argc, wchar_t** argv) {
         const KV_string name = notification_event_text(sid.text(), notification);
         events.push_back(std::make_unique<KV_event>(name.text(), true, false));
         if (events.back()->event_handle() == nullptr)
-            return usage_error("cannot open the event " + argument_text(events.back()->object_name()) +
+            return watch_usage_error("cannot open the event " + argument_text(events.back()->object_name()) +
                                " (error " + std::to_string(::GetLastError()) + ")");
         handles.push_back(events.back()->event_handle());
     }
@@ -93,16 +86,16 @@ int run_watch_command(int argc, wchar_t** argv) {
                                                          handles.data(), FALSE, timeout);
         if (signalled == WAIT_TIMEOUT) {
             write_standard_error("rxctl watch: no notification within " + std::to_string(timeout) + " ms\n");
-            return 1;
+            return exit_operation_failed;
         }
         if (signalled >= WAIT_OBJECT_0 + handles.size()) {
             write_standard_error("rxctl watch: wait failed (error " + std::to_string(::GetLastError()) + ")\n");
-            return 1;
+            return exit_operation_failed;
         }
         const std::string line = local_time() + " " + argument_text(user) + " " + sid_text + " " +
                                  argument_text(notifications[signalled - WAIT_OBJECT_0]) + "\n";
         unsigned long error = 0;
-        if (!write_standard_output(line, error)) return 2;
+        if (!write_standard_output(line, error)) return exit_usage_or_io;
     }
-    return 0;
+    return exit_success;
 }

@@ -12,29 +12,22 @@
 #include <memory>
 #include <string>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
+#include "tools/rxctl/usage.h"
 #include "xml/kv_xml.h"
 
 namespace {
 int fail(const std::string& message) {
     write_standard_error("rxctl xml: " + message + "\n");
-    return 2;
-}
-
-std::string to_utf8(const wchar_t* text) {
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1) return {};
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
-    out.resize(static_cast<std::size_t>(bytes) - 1);
-    return out;
+    return exit_usage_or_io;
 }
 }  // namespace
 
 int run_xml_command(int argc, wchar_t** argv) {
-    if (argc < 1 || argc > 2) return fail("usage: rxctl xml IN [OUT]");
+    if (argc < 1) return usage_error("xml", "name the file IN");
+    if (argc > 2) return usage_error("xml", "too many arguments");
     const wchar_t* in = argv[0];
     {
         // The library reports an unopenable file like a malformed one; tell them apart.
@@ -47,7 +40,7 @@ int run_xml_command(int argc, wchar_t** argv) {
     }
     kv_xml_document doc(create_xml_document());
     const int loaded = doc->load_from_file(in);
-    const int status = loaded ? 0 : 1;
+    const int status = loaded ? exit_success : exit_operation_failed;
     if (!loaded) write_standard_error("rxctl xml: " + argument_text(in) + " did not load\n");
     if (!doc->get_root()) return status;
 
@@ -59,7 +52,7 @@ int run_xml_command(int argc, wchar_t** argv) {
         return status;
     }
     wchar_t* text = doc->to_string();
-    const std::string utf8 = to_utf8(text[0] == 0xFEFF ? text + 1 : text);
+    const std::string utf8 = utf8_text(text[0] == xml_byte_order_mark ? text + 1 : text);
     doc->free_string(text);
     unsigned long error = 0;
     if (!write_standard_output(utf8, error)) return fail("cannot write standard output (error " + std::to_string(error) + ")");

@@ -9,7 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
+#include "tests/bench/bench_timing_win.h"
 #include "tests/doubles/vault_driver_double_win.h"
 #include "vault/driver_frame.h"
 #include "vault/protocol_buffers_driver_call_win.h"
@@ -53,12 +54,7 @@ const operation operations[] = {
      [](VX_vault_driver_com& c) { return c.load_lkey(&the_key); }},
 };
 
-double now_us() {
-    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1e6 / static_cast<double>(frequency.QuadPart);
-}
+double now_us() { return bench::now_seconds() * 1e6; }
 
 volatile std::uint32_t sink;
 

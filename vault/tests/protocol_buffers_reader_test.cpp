@@ -8,7 +8,7 @@
 
 namespace {
 constexpr std::int32_t ok = 0;
-constexpr std::int32_t bad = static_cast<std::int32_t>(0xC000A083);
+constexpr std::int32_t bad = vault_status::nt_parse_error;
 
 ProtocolBuffersReader over(const bytes& b) { return ProtocolBuffersReader(b.data(), b.data() + b.size()); }
 

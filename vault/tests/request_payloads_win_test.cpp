@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 #include "tests/doubles/vault_driver_double_win.h"
 #include "tests/support/bytes.h"
 #include "vault/tests/test_key_support.h"

@@ -7,17 +7,11 @@
 #include <cstdio>
 #include <string>
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
+#include "tests/bench/bench_timing_win.h"
 #include "xml/kv_xml.h"
 
 namespace {
-double now_seconds() {
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
 // A call envelope of about `bytes` bytes of UTF-16 text.
 std::wstring envelope(std::size_t bytes) {
     std::wstring text = L"<?xml version=\"1.0\"?>\r\n<call>\r\n  <function name=\"core_store_items\">\r\n";
@@ -30,19 +24,13 @@ std::wstring envelope(std::size_t bytes) {
     return text;
 }
 
-// Runs op until at least 0.4 s have passed; MB/s for `bytes` bytes per run.
+// Runs op until at least 0.4 s have passed; MB/s for `bytes` bytes per run, or -1 when
+// a run failed.
 template <typename Op>
 double throughput(std::size_t bytes, Op&& op) {
-    op();  // warm up
-    int runs = 0;
-    const double start = now_seconds();
-    double elapsed = 0;
-    do {
-        if (!op()) return -1;
-        ++runs;
-        elapsed = now_seconds() - start;
-    } while (elapsed < 0.4);
-    return static_cast<double>(bytes) * runs / elapsed / 1e6;
+    bool all_ran = true;
+    const double seconds = bench::seconds_per_run([&] { all_ran = op() && all_ran; }, 0.4);
+    return all_ran ? static_cast<double>(bytes) / seconds / 1e6 : -1;
 }
 
 com_ptr<IXMLDOMDocument> make_msxml() {

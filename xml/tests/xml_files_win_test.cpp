@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 #include "tests/support/test_files_win.h"
 #include "xml_test_support.h"
 

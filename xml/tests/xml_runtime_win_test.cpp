@@ -1,11 +1,10 @@
 // The platform-free helpers behave as the Windows runtime's own functions do: iswspace,
 // _wtoi and _wcsicmp (default locale), checked against the runtime in use.
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
-#include <cwctype>
 #include <cstdlib>
+#include <cwchar>
+#include <cwctype>
 
 #include "xml/xml_char.h"
 

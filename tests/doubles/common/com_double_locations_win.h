@@ -23,8 +23,8 @@ inline constexpr const wchar_t* fire_event_tool = L"kv_fire_event.exe";
 // Windows path of a file in <build>/doubles.
 std::wstring double_path(const wchar_t* file);
 
-// Loads the DLL from <build>/doubles and runs its DllRegisterServer (or
-// DllUnregisterServer). The DLL stays loaded in the calling process.
+// Loads the DLL from <build>/doubles, runs its DllRegisterServer (or
+// DllUnregisterServer) and lets it go again.
 HRESULT register_double(const wchar_t* dll_file);
 HRESULT unregister_double(const wchar_t* dll_file);
 

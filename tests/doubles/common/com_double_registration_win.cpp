@@ -1,6 +1,8 @@
 // Registration of the COM doubles from a test process.
 #include "tests/doubles/common/com_double_locations_win.h"
 
+#include "foundation/unique_resource_win.h"
+
 #ifndef KV_DOUBLES_DIR
 #error "KV_DOUBLES_DIR (Windows path of <build>/doubles) must be defined by the build"
 #endif
@@ -9,10 +11,10 @@ namespace doubles {
 namespace {
 
 HRESULT run_export(const wchar_t* dll_file, const char* export_name) {
-    HMODULE dll = LoadLibraryW(double_path(dll_file).c_str());
+    const unique_hmodule dll(LoadLibraryW(double_path(dll_file).c_str()));
     if (!dll) return HRESULT_FROM_WIN32(GetLastError());
     auto entry = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-        reinterpret_cast<void*>(GetProcAddress(dll, export_name)));
+        reinterpret_cast<void*>(GetProcAddress(dll.get(), export_name)));
     if (!entry) return HRESULT_FROM_WIN32(GetLastError());
     return entry();
 }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 namespace doubles {
 

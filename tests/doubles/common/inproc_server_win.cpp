@@ -3,7 +3,9 @@
 #include <new>
 #include <vector>
 
-#include "foundation/unique_resource.h"
+#include "foundation/guid_text_win.h"
+#include "foundation/result_win.h"
+#include "foundation/unique_resource_win.h"
 
 namespace doubles::inproc {
 namespace {
@@ -11,7 +13,7 @@ namespace {
 HMODULE g_module = nullptr;
 std::atomic<long> g_locks{0};
 
-std::wstring class_key(const CLSID& clsid) { return L"Software\\Classes\\CLSID\\" + guid_text(clsid); }
+std::wstring class_key(const CLSID& clsid) { return L"Software\\Classes\\CLSID\\" + std::wstring(text_of_guid(clsid).c_str()); }
 
 HRESULT set_text(HKEY key, const wchar_t* name, const std::wstring& text) {
     return HRESULT_FROM_WIN32(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
@@ -72,20 +74,12 @@ void lock_module() noexcept { ++g_locks; }
 void unlock_module() noexcept { --g_locks; }
 HRESULT can_unload_now() noexcept { return g_locks == 0 ? S_OK : S_FALSE; }
 
-std::wstring guid_text(const GUID& guid) {
-    wchar_t text[40] = {};
-    StringFromGUID2(guid, text, 40);
-    return text;
-}
-
 HRESULT get_class_object(creator create, REFIID iid, void** object) {
     if (!object) return E_POINTER;
     *object = nullptr;
-    auto* factory = new (std::nothrow) class_factory(create);
+    const com_ptr<class_factory> factory = com_ptr<class_factory>::attach(new (std::nothrow) class_factory(create));
     if (!factory) return E_OUTOFMEMORY;
-    const HRESULT hr = factory->QueryInterface(iid, object);
-    factory->Release();
-    return hr;
+    return factory->QueryInterface(iid, object);
 }
 
 HRESULT register_class(const CLSID& clsid, const wchar_t* description, const wchar_t* threading_model) {

@@ -7,7 +7,10 @@
 #include <unknwn.h>
 
 #include <atomic>
+#include <new>
 #include <string>
+
+#include "foundation/com_resource_win.h"
 
 namespace doubles::inproc {
 
@@ -21,9 +24,6 @@ std::wstring module_path();
 void lock_module() noexcept;
 void unlock_module() noexcept;
 HRESULT can_unload_now() noexcept;
-
-// "{XXXXXXXX-...}" in upper case, as StringFromGUID2 writes it.
-std::wstring guid_text(const GUID& guid);
 
 // Reference count of one object, which keeps the module loaded while it lives.
 class ref_counted {
@@ -75,6 +75,14 @@ public:
 // Creates a new object of a class and asks it for `iid` (the object's own reference is
 // released, so a failed QueryInterface frees it).
 using creator = HRESULT (*)(REFIID iid, void** object);
+
+// A creator's work for a class T whose new objects hold one reference.
+template <typename T>
+HRESULT create_object(REFIID iid, void** object) {
+    const com_ptr<T> made = com_ptr<T>::attach(new (std::nothrow) T());
+    if (!made) return E_OUTOFMEMORY;
+    return made->QueryInterface(iid, object);
+}
 
 // DllGetClassObject's work for one class: a class factory that makes objects with `create`.
 HRESULT get_class_object(creator create, REFIID iid, void** object);

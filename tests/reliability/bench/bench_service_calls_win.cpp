@@ -3,6 +3,7 @@
 // call_function (core command; echoing manager double with 1 KB and 64 KB envelopes) beside
 // a null round trip on the same proxy (GetTypeInfoCount). Prints figures only.
 #include "dispatcher/scramble_text_win.h"
+#include "foundation/com_resource_win.h"
 #include "tests/bench/bench_timing_win.h"
 #include "tests/doubles/manager/manager_double_win.h"
 #include "tests/reliability/reliability_support_win.h"
@@ -58,9 +59,8 @@ void call_once(RX_core_service_disp_i* dispatcher, call_kind& kind, BSTR argumen
         dispatcher->GetTypeInfoCount(&count);
         return;
     }
-    BSTR ret = nullptr;
-    dispatcher->call_function(argument, &ret, &kind.ret_code);
-    SysFreeString(ret);
+    unique_bstr ret;
+    dispatcher->call_function(argument, ret.put(), &kind.ret_code);
 }
 
 void time_calls(RX_core_service_disp_i* dispatcher) {

@@ -32,4 +32,25 @@ TEST(RxctlFrame, UsageErrorsExitTwoWithAMessageOnStandardError) {
     }
 }
 
+// A command's usage error shows that command's part of the --help text, so the two
+// cannot drift apart.
+TEST(RxctlFrame, UsageErrorsShowTheCommandsOwnHelp) {
+    const std::string help = run_rxctl(L"--help").out;
+    struct row { const wchar_t* args; const char* usage; const char* description; };
+    const row rows[] = {
+        {L"vault bogus", "usage: rxctl vault unload-user-bkeys [SID]\n", "Send operation 5, which takes no arguments.\n"},
+        {L"watch", "usage: rxctl watch USER NOTIFICATION... [--count N] [--timeout MS]\n",
+         "no signal came within MS milliseconds.\n"},
+        {L"xml", "usage: rxctl xml IN [OUT]\n", "Exit 0 when it loaded, 1 when loading (or saving) failed.\n"},
+        {L"status extra", "usage: rxctl status\n", "start event is signalled, 1 otherwise.\n"},
+    };
+    for (const row& r : rows) {
+        const rxctl_result got = run_rxctl(r.args);
+        EXPECT_EQ(got.exit_code, 2u) << r.usage;
+        EXPECT_NE(got.err.find(r.usage), std::string::npos) << got.err;
+        EXPECT_NE(got.err.find(r.description), std::string::npos) << got.err;
+        EXPECT_NE(help.find(r.description), std::string::npos) << r.description;
+    }
+}
+
 }  // namespace

@@ -1,6 +1,6 @@
 #include "tools/rxctl/tests/rxctl_runner_win.h"
 
-#include "foundation/unique_resource.h"
+#include "foundation/unique_resource_win.h"
 
 #include <algorithm>
 #include <mutex>

@@ -2,7 +2,7 @@
 #include "tools/rxctl/tests/rxctl_runner_win.h"
 
 #include "dispatcher/scramble_text_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 #include "tools/rxctl/text_units.h"
 
 #include <gtest/gtest.h>

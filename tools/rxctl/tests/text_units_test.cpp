@@ -124,4 +124,11 @@ TEST(TextUnits, HexWritesFourUpperCaseDigitsSeparatedBySingleSpaces) {
     for (const row& r : rows) EXPECT_EQ(text_units::to_hex(r.units), r.text);
 }
 
+TEST(TextUnits, StatusesAreEightUpperCaseDigits) {
+    struct row { std::uint32_t value; const char* text; };
+    const row rows[] = {{0, "00000000"}, {0x10000000, "10000000"}, {0x80004005, "80004005"},
+                        {0xD000a083, "D000A083"}, {0x0000ABCD, "0000ABCD"}, {0xFFFFFFFF, "FFFFFFFF"}};
+    for (const row& r : rows) EXPECT_EQ(text_units::to_hex32(r.value), r.text);
+}
+
 }  // namespace

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 #include "tests/doubles/common/inproc_server_win.h"
 #include "tests/doubles/event_system/dll/subscription_store_win.h"
 #include "tests/doubles/event_system/event_system_ids_win.h"
@@ -32,12 +32,6 @@ struct delivery {
     HRESULT status = E_FAIL;
     bool invoked = false;
 };
-
-void free_exception_texts(EXCEPINFO& exception) {
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
-}
 
 // Calls `method` by name on the subscriber's ISensLogon dispatch part (or its IDispatch).
 void invoke_subscriber(IUnknown* subscriber, delivery& call) {
@@ -65,19 +59,19 @@ void invoke_subscriber(IUnknown* subscriber, delivery& call) {
     V_VT(&argument) = VT_BSTR;
     V_BSTR(&argument) = user.get();
     DISPPARAMS parameters{&argument, nullptr, 1, 0};
-    VARIANT result;
-    VariantInit(&result);
+    unique_variant result;
     EXCEPINFO exception{};
     UINT argument_error = 0;
     call.invoked = true;
-    call.status = dispatch->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, &parameters, &result,
+    call.status = dispatch->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, &parameters, result.get(),
                                    &exception, &argument_error);
-    VariantClear(&result);
     if (call.status == DISP_E_EXCEPTION) {  // the handler's own failure travels in the exception
         if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
         if (FAILED(exception.scode)) call.status = exception.scode;
     }
-    free_exception_texts(exception);
+    // The texts the handler may have put into the exception are ours to free.
+    const unique_bstr source(exception.bstrSource), description(exception.bstrDescription),
+        help_file(exception.bstrHelpFile);
 }
 
 LRESULT CALLBACK delivery_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -116,11 +110,10 @@ delivery_outcome deliver_one(const delivery_target& target, const std::wstring& 
     call->sequence = target.sequence;
     call->method = method;
     call->user = user;
-    auto* handed = new std::shared_ptr<delivery>(call);
-    if (!PostMessageW(target.window, deliver_message, 0, reinterpret_cast<LPARAM>(handed))) {
-        delete handed;
+    auto handed = std::make_unique<std::shared_ptr<delivery>>(call);
+    if (!PostMessageW(target.window, deliver_message, 0, reinterpret_cast<LPARAM>(handed.get())))
         return {HRESULT_FROM_WIN32(GetLastError()), false};
-    }
+    handed.release();  // the storing thread's window procedure owns it now
     if (WaitForSingleObject(call->done.get(), protocol::delivery_timeout_ms) != WAIT_OBJECT_0)
         return {HRESULT_FROM_WIN32(ERROR_TIMEOUT), false};
     return {call->status, call->invoked};
@@ -197,7 +190,7 @@ void start_fire_server() {
         HMODULE pinned = nullptr;
         GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                            reinterpret_cast<LPCWSTR>(&fire_server), &pinned);
-        if (HANDLE thread = CreateThread(nullptr, 0, fire_server, nullptr, 0, nullptr)) CloseHandle(thread);
+        const unique_handle thread(CreateThread(nullptr, 0, fire_server, nullptr, 0, nullptr));
     });
 }
 

@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 #include "tests/doubles/common/double_registry_win.h"
 #include "tests/doubles/common/inproc_server_win.h"
 #include "tests/doubles/event_system/dll/failure_switch_win.h"
@@ -102,11 +102,7 @@ private:
 
 HRESULT create_event_subscription(REFIID iid, void** object) {
     if (const auto failure = injected_failure(L"CreateInstance")) return *failure;
-    auto* made = new (std::nothrow) event_subscription();
-    if (!made) return E_OUTOFMEMORY;
-    const HRESULT hr = made->QueryInterface(iid, object);
-    made->Release();
-    return hr;
+    return doubles::inproc::create_object<event_subscription>(iid, object);
 }
 
 }  // namespace event_system_double

@@ -2,7 +2,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
+#include "foundation/result_win.h"
 #include "tests/doubles/common/inproc_server_win.h"
 #include "tests/doubles/event_system/dll/event_subscription_win.h"
 #include "tests/doubles/event_system/dll/event_system_win.h"

@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 #include "tests/doubles/common/double_registry_win.h"
 #include "tests/doubles/common/inproc_server_win.h"
 #include "tests/doubles/event_system/dll/failure_switch_win.h"
@@ -117,11 +117,7 @@ parsed_query parse_remove_query(const std::wstring& query) {
 }
 
 HRESULT create_event_system(REFIID iid, void** object) {
-    auto* made = new (std::nothrow) event_system();
-    if (!made) return E_OUTOFMEMORY;
-    const HRESULT hr = made->QueryInterface(iid, object);
-    made->Release();
-    return hr;
+    return doubles::inproc::create_object<event_system>(iid, object);
 }
 
 }  // namespace event_system_double

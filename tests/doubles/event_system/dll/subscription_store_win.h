@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 
 namespace event_system_double {
 

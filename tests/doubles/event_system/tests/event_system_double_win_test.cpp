@@ -5,7 +5,7 @@
 #include <eventsys.h>
 #include <gtest/gtest.h>
 
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 #include "tests/doubles/event_system/event_system_ids_win.h"
 
 namespace {

@@ -8,7 +8,8 @@
 #include <string_view>
 
 #include "dispatcher/manager_interface_win.h"
-#include "foundation/unique_resource.h"
+#include "foundation/result_win.h"
+#include "foundation/unique_resource_win.h"
 #include "tests/doubles/common/double_registry_win.h"
 #include "tests/doubles/common/inproc_server_win.h"
 #include "tests/doubles/manager/manager_double_win.h"
@@ -69,22 +70,25 @@ DWORD WINAPI stop_thread(void* parameter) {
             }
         }
     }
+    // By hand, not through an owner: a FreeLibrary that returned could return into an
+    // unmapped module, so the reference and the thread end in one call.
     FreeLibraryAndExitThread(inproc::module(), 0);
 }
 
 HRESULT start_stop_thread(KV_event* stop_event, KV_event* done_event) {
-    HMODULE pinned = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&stop_thread), &pinned))
+    unique_hmodule reference;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&stop_thread),
+                            reference.put()))
         return HRESULT_FROM_WIN32(GetLastError());
-    auto* watch = new (std::nothrow) stop_watch{event_by_table(stop_event), event_by_table(done_event)};
-    HANDLE thread = watch ? CreateThread(nullptr, 0, stop_thread, watch, 0, nullptr) : nullptr;
-    if (!thread) {
-        const HRESULT hr = watch ? HRESULT_FROM_WIN32(GetLastError()) : E_OUTOFMEMORY;
-        delete watch;
-        FreeLibrary(pinned);
-        return hr;
-    }
-    CloseHandle(thread);
+    std::unique_ptr<stop_watch> watch(new (std::nothrow)
+                                          stop_watch{event_by_table(stop_event), event_by_table(done_event)});
+    if (!watch) return E_OUTOFMEMORY;
+    const unique_handle thread(CreateThread(nullptr, 0, stop_thread, watch.get(), 0, nullptr));
+    if (!thread) return HRESULT_FROM_WIN32(GetLastError());
+    // Both now belong to the thread: it deletes the watch and gives the module reference
+    // back as it ends (FreeLibraryAndExitThread).
+    watch.release();
+    reference.release();
     return S_OK;
 }
 
@@ -139,11 +143,7 @@ private:
 };
 
 HRESULT create_manager(REFIID iid, void** object) {
-    auto* made = new (std::nothrow) manager();
-    if (!made) return E_OUTOFMEMORY;
-    const HRESULT hr = made->QueryInterface(iid, object);
-    made->Release();
-    return hr;
+    return inproc::create_object<manager>(iid, object);
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "dispatcher/manager_interface_win.h"
+#include "foundation/com_resource_win.h"
 #include "foundation/kv_named_objects_win.h"
-#include "foundation/unique_resource.h"
 
 namespace {
 

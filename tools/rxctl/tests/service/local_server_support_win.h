@@ -4,10 +4,8 @@
 // needs. COM starts the program at the first activation; the fixture itself stays a client
 // for its whole life, so every rxctl call of a test reaches the same server, which ends
 // about a second after the fixture lets go. Everything is undone on destruction.
-#include <windows.h>
-
 #include "dispatcher/rx_core_service.h"
-#include "foundation/unique_resource.h"
+#include "foundation/com_resource_win.h"
 
 namespace rxctl_service_test {
 

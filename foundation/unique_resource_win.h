@@ -1,12 +1,10 @@
 #pragma once
-// One small owning wrapper per kind of platform resource. Each closes with the matching
-// platform call, so no function has to free on every exit path by hand.
+// One small owning wrapper per kind of platform resource: kernel handles, files, registry
+// keys, local-heap blocks, owned mutexes, loaded modules, service-manager handles. Each
+// closes with the matching platform call, so no function has to free on every exit path
+// by hand. BSTRs and COM pointers have theirs in foundation/com_resource_win.h.
 #include <windows.h>
-#include <oleauto.h>
-#include <unknwn.h>
 #include <utility>
-
-#include "foundation/kv_memory.h"
 
 // A movable owner of a value released by Traits::close unless it equals Traits::invalid().
 template <typename Traits>
@@ -55,20 +53,7 @@ struct hkey {
     static type invalid() noexcept { return nullptr; }
     static void close(type k) noexcept { ::RegCloseKey(k); }
 };
-struct bstr {
-    using type = BSTR;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type s) noexcept { ::SysFreeString(s); }
-};
-struct wiped_bstr {  // a string that held a call's text: overwritten with zeros, then freed
-    using type = BSTR;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type s) noexcept {
-        kv_memory::wipe(s, ::SysStringByteLen(s));
-        ::SysFreeString(s);
-    }
-};
-struct hlocal {
+struct hlocal {  // blocks the platform allocated for the caller (LocalFree)
     using type = HLOCAL;
     static type invalid() noexcept { return nullptr; }
     static void close(type p) noexcept { ::LocalFree(p); }
@@ -78,42 +63,28 @@ struct owned_mutex {  // a mutex this thread owns: released, then closed
     static type invalid() noexcept { return nullptr; }
     static void close(type h) noexcept { ::ReleaseMutex(h); ::CloseHandle(h); }
 };
+struct hmodule {  // a module loaded with LoadLibrary(Ex)
+    using type = HMODULE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type m) noexcept { ::FreeLibrary(m); }
+};
+struct sc_handle {  // the service control manager or one service
+    using type = SC_HANDLE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { ::CloseServiceHandle(h); }
+};
+struct event_source {  // an event-log source (RegisterEventSource)
+    using type = HANDLE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { ::DeregisterEventSource(h); }
+};
 }  // namespace unique_resource_traits
 
 using unique_handle = unique_resource<unique_resource_traits::handle>;
 using unique_file = unique_resource<unique_resource_traits::file>;
 using unique_hkey = unique_resource<unique_resource_traits::hkey>;
-using unique_bstr = unique_resource<unique_resource_traits::bstr>;
-using unique_wiped_bstr = unique_resource<unique_resource_traits::wiped_bstr>;
 using unique_hlocal = unique_resource<unique_resource_traits::hlocal>;
 using unique_owned_mutex = unique_resource<unique_resource_traits::owned_mutex>;
-
-// A COM interface pointer that releases its reference.
-template <typename I>
-class com_ptr {
-public:
-    com_ptr() noexcept = default;
-    com_ptr(const com_ptr& o) noexcept : p_(o.p_) { if (p_) p_->AddRef(); }
-    com_ptr(com_ptr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-    com_ptr& operator=(com_ptr o) noexcept { std::swap(p_, o.p_); return *this; }
-    ~com_ptr() { if (p_) p_->Release(); }
-    // Takes over a reference the caller already owns.
-    static com_ptr attach(I* p) noexcept { com_ptr c; c.p_ = p; return c; }
-    I* get() const noexcept { return p_; }
-    I* operator->() const noexcept { return p_; }
-    explicit operator bool() const noexcept { return p_ != nullptr; }
-    I** put() noexcept { reset(); return &p_; }
-    void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
-    void reset() noexcept { if (p_) std::exchange(p_, nullptr)->Release(); }
-    // Hands the reference to the caller.
-    I* detach() noexcept { return std::exchange(p_, nullptr); }
-private:
-    I* p_ = nullptr;
-};
-
-// Result helpers: one line turns a failure into an early return.
-#define KV_RETURN_IF_FAILED(expr)                 \
-    do {                                           \
-        const HRESULT kv_hr_ = (expr);             \
-        if (FAILED(kv_hr_)) return kv_hr_;         \
-    } while (0)
+using unique_hmodule = unique_resource<unique_resource_traits::hmodule>;
+using unique_sc_handle = unique_resource<unique_resource_traits::sc_handle>;
+using unique_event_source = unique_resource<unique_resource_traits::event_source>;
