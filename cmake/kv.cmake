@@ -45,9 +45,13 @@ endfunction()
 # kv_benchmark(NAME SOURCES ... DEPS ...): a benchmark executable that prints figures;
 # the `bench` target runs every one of them under Wine in the build folder's prefix.
 # Each run is a target of its own (run_NAME) that `bench` depends on, so that folders
-# other than the top one can add benchmarks.
+# other than the top one can add benchmarks. `bench` ends the prefix's server once every
+# run is done; a single run_NAME leaves it up for the next one
+# (scripts/wine-prefix.sh down BUILD_DIR ends it).
 if(NOT TARGET bench)
-  add_custom_target(bench)
+  add_custom_target(bench
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh down ${PROJECT_BINARY_DIR}
+    USES_TERMINAL)
   add_custom_target(bench_prefix_up
     COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh up ${PROJECT_BINARY_DIR}
     USES_TERMINAL)

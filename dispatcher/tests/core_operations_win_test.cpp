@@ -96,7 +96,9 @@ TEST_F(CoreCommand, AnswersWhetherTheAgentGuidChangedSinceTheLastQuestion) {
         ASSERT_TRUE(after.has_value());
         EXPECT_EQ(after->text, row.after);
         EXPECT_EQ(after->type, row.after_type);
-        if (!row.before) EXPECT_EQ(after->size, (row.after.size() + 1) * sizeof(wchar_t));
+        if (!row.before) {
+            EXPECT_EQ(after->size, (row.after.size() + 1) * sizeof(wchar_t));
+        }
     }
 }
 
@@ -140,10 +142,11 @@ TEST_F(CoreCommand, FailuresAreTracedAndReportedAsEFail) {
         if (row.recorded_before) set_string(product_key, L"CurrentAgentGUID", L"{OLD}");
         // A non-volatile key cannot be made below a volatile one.
         unique_hkey parent;
-        if (row.volatile_parent) remove_key(L"SOFTWARE\\Quillon");
-        if (row.volatile_parent)
+        if (row.volatile_parent) {
+            remove_key(L"SOFTWARE\\Quillon");
             ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quillon", 0, nullptr, REG_OPTION_VOLATILE,
                                       KEY_ALL_ACCESS, nullptr, parent.put(), nullptr), ERROR_SUCCESS);
+        }
         set_core_registry_calls(row.calls);
         const call_outcome outcome = call(dispatcher_.get(), command);
         set_core_registry_calls({});
@@ -154,7 +157,9 @@ TEST_F(CoreCommand, FailuresAreTracedAndReportedAsEFail) {
         const auto lines = trace_messages(core_scope);
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0], row.trace);
-        if (!row.agent) EXPECT_FALSE(recorded().has_value()) << "product key untouched";
+        if (!row.agent) {
+            EXPECT_FALSE(recorded().has_value()) << "product key untouched";
+        }
     }
 }
 

@@ -60,7 +60,9 @@ TEST_F(ManagerRouting, ManagerStatusAndResultPassThrough) {
         EXPECT_EQ(outcome.ret_written, row.ret_written);
         EXPECT_EQ(outcome.has_result, row.has_result);
         // The executor gets the re-serialized envelope, not the client's text.
-        if (row.has_result) EXPECT_EQ(outcome.result, reserialized(row.envelope));
+        if (row.has_result) {
+            EXPECT_EQ(outcome.result, reserialized(row.envelope));
+        }
     }
     EXPECT_EQ(reserialized(L"<f/>")[0], 0xFEFF);
     EXPECT_EQ(manager_double::read_state().last_call, L"");
