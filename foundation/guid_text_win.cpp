@@ -10,18 +10,6 @@ wchar_t* write_hex(wchar_t* out, std::uint32_t value, int digits) noexcept {
     for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) *out++ = static_cast<wchar_t>(hex_digit_upper(value >> shift));
     return out;
 }
-
-// Exactly `digits` hexadecimal digits from `text` into `value`; advances `text`.
-bool read_hex(const wchar_t*& text, int digits, std::uint32_t& value) noexcept {
-    value = 0;
-    for (int i = 0; i < digits; ++i) {
-        const int digit = hex_digit_value(text[i]);
-        if (digit < 0) return false;
-        value = value << 4 | static_cast<std::uint32_t>(digit);
-    }
-    text += digits;
-    return true;
-}
 }  // namespace
 
 guid_text text_of_guid(const GUID& guid) noexcept {
@@ -46,16 +34,16 @@ guid_text text_of_guid(const GUID& guid) noexcept {
 bool guid_from_text(const wchar_t* text, GUID& guid) noexcept {
     if (!text) return false;
     std::uint32_t v = 0;
-    if (*text++ != L'{' || !read_hex(text, 8, v)) return false;
+    if (*text++ != L'{' || !read_hex_digits(text, 8, v)) return false;
     guid.Data1 = v;
-    if (*text++ != L'-' || !read_hex(text, 4, v)) return false;
+    if (*text++ != L'-' || !read_hex_digits(text, 4, v)) return false;
     guid.Data2 = static_cast<std::uint16_t>(v);
-    if (*text++ != L'-' || !read_hex(text, 4, v)) return false;
+    if (*text++ != L'-' || !read_hex_digits(text, 4, v)) return false;
     guid.Data3 = static_cast<std::uint16_t>(v);
     if (*text++ != L'-') return false;
     for (int i = 0; i < 8; ++i) {
         if (i == 2 && *text++ != L'-') return false;
-        if (!read_hex(text, 2, v)) return false;
+        if (!read_hex_digits(text, 2, v)) return false;
         guid.Data4[i] = static_cast<std::uint8_t>(v);
     }
     return text[0] == L'}' && text[1] == 0;

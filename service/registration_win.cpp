@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "foundation/module_path_win.h"
 #include "foundation/result_win.h"
 #include "foundation/trace.h"
 #include "foundation/unique_resource_win.h"
@@ -9,15 +10,6 @@
 #include "service/type_library_registration_win.h"
 
 namespace {
-
-std::wstring module_path() {
-    std::vector<wchar_t> path(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) return std::wstring(path.data(), length);
-        path.resize(path.size() * 2);
-    }
-}
 
 // COM for the duration of one verb, on the thread that runs it.
 class com_apartment {
@@ -55,7 +47,7 @@ HRESULT open_app_id(REGSAM app_ids_access, REGSAM app_id_access, bool create, un
 registration_context registration_context_of_this_executable() {
     registration_context context;
     context.service.service_name = load_service_name().text;
-    context.service.module_path = module_path();
+    context.service.module_path = module_file_path();
     return context;
 }
 

@@ -1,5 +1,7 @@
 #include "tests/support/child_process_win.h"
 
+#include "foundation/module_path_win.h"
+
 #include <atomic>
 #include <cstdio>
 #include <map>
@@ -12,15 +14,6 @@ const std::wstring marker = L"--kv_child=";
 std::map<std::wstring, role_function>& roles() {
     static std::map<std::wstring, role_function> table;
     return table;
-}
-
-std::wstring own_path() {
-    std::vector<wchar_t> path(MAX_PATH);
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n < path.size()) return std::wstring(path.data(), n);
-        path.resize(path.size() * 2);
-    }
 }
 
 // "<name>:<argument>" from the command line, or empty when this is no child.
@@ -36,7 +29,7 @@ std::wstring requested() {
 role::role(const wchar_t* name, role_function function) { roles()[name] = function; }
 
 unique_handle start(const wchar_t* name, const std::wstring& argument) {
-    std::wstring command = L"\"" + own_path() + L"\" " + marker + name + L":" + argument;
+    std::wstring command = L"\"" + module_file_path() + L"\" " + marker + name + L":" + argument;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};

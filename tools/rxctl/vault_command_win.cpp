@@ -28,25 +28,13 @@ int print_result(HRESULT result) {
     return result < 0 ? exit_operation_failed : exit_success;
 }
 
-// Exactly `digits` hexadecimal digits from text into value; advances text.
-bool parse_hex(const wchar_t*& text, int digits, std::uint32_t& value) {
-    value = 0;
-    for (int i = 0; i < digits; ++i) {
-        const int d = hex_digit_value(text[i]);
-        if (d < 0) return false;
-        value = value << 4 | static_cast<std::uint32_t>(d);
-    }
-    text += digits;
-    return true;
-}
-
 bool parse_key_bytes(const wchar_t* text, std::vector<std::uint8_t>& bytes) {
     // Room for all of it at once: a growing vector would leave unwiped copies behind.
     const std::size_t digits = kv_text_length(text);
     bytes.reserve(digits / 2 + 1);
     std::uint32_t v = 0;
     while (*text != 0) {
-        if (!parse_hex(text, 2, v)) return false;
+        if (!read_hex_digits(text, 2, v)) return false;
         bytes.push_back(static_cast<std::uint8_t>(v));
     }
     return true;

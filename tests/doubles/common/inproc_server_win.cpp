@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "foundation/guid_text_win.h"
+#include "foundation/module_path_win.h"
 #include "foundation/result_win.h"
 #include "foundation/unique_resource_win.h"
 
@@ -59,16 +60,7 @@ private:
 
 void set_module(HMODULE module) noexcept { g_module = module; }
 HMODULE module() noexcept { return g_module; }
-
-std::wstring module_path() {
-    std::vector<wchar_t> path(MAX_PATH);
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(g_module, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return std::wstring();
-        if (n < path.size()) return std::wstring(path.data(), n);
-        path.resize(path.size() * 2);
-    }
-}
+std::wstring module_path() { return module_file_path(g_module); }
 
 void lock_module() noexcept { ++g_locks; }
 void unlock_module() noexcept { --g_locks; }

@@ -1,5 +1,6 @@
 #include "tools/rxctl/tests/rxctl_runner_win.h"
 
+#include "foundation/module_path_win.h"
 #include "foundation/unique_resource_win.h"
 
 #include <algorithm>
@@ -48,15 +49,8 @@ void write_all(HANDLE h, const std::string& bytes) {
 }  // namespace
 
 std::wstring rxctl_path() {
-    std::vector<wchar_t> self(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
-        if (length < self.size()) {
-            std::wstring path(self.data(), length);
-            return path.substr(0, path.find_last_of(L"\\/") + 1) + RXCTL_EXE_NAME;
-        }
-        self.resize(self.size() * 2);
-    }
+    const std::wstring self = module_file_path();
+    return self.substr(0, self.find_last_of(L"\\/") + 1) + RXCTL_EXE_NAME;
 }
 
 rxctl_result run_rxctl(const std::wstring& args, const std::string& stdin_bytes) {
