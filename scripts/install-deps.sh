@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(g++ g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine libwine-dev googletest
           cmake ninja-build libxml2-utils protobuf-compiler python3-protobuf
-          clang libclang-rt-dev)
+          clang libclang-rt-dev lld wixl msitools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
