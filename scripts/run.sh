@@ -1,24 +1,28 @@
 #!/usr/bin/env bash
 # The product at work, end to end, in a Wine prefix of its own.
 #
-#   scripts/run.sh           install what is missing, build, prepare BUILD_DIR/run-prefix,
-#                            start the service QlnVxCoreService through the service control
-#                            manager and walk through its work step by step; each step ends
-#                            with a PASS or FAIL line, a summary follows. Exit 0 only when
-#                            every step passed.
+#   scripts/run.sh           install what is missing, build the package, prepare
+#                            BUILD_DIR/run-prefix, install the package there (it registers and
+#                            starts the service QlnVxCoreService), walk through the product's
+#                            work step by step and uninstall it; each step ends with a PASS
+#                            or FAIL line, a summary follows. Exit 0 only when every step passed.
 #   scripts/run.sh --serve   the same preparation, then the service keeps running and the
-#                            trace file is followed until Ctrl+C, which stops it cleanly.
+#                            trace file is followed until Ctrl+C, which stops the service
+#                            cleanly and uninstalls the package.
 #
-# The outside components are the test doubles of the build: the vault driver double runs
-# as the kernel service QlnVSROV, the manager component and the COM+ event system (with the
-# SENS events type library) are registered with regsvr32. BUILD_DIR (default: build) is
-# shared with scripts/test.sh; the prefix is not (the tests keep BUILD_DIR/wineprefix).
-# A second run reuses the booted prefix. At the end the prefix's own Wine server is ended.
+# The product comes from its package (scripts/package.sh), installed with Wine's msiexec as
+# on a workstation. The test bed adds, apart from the product: the doubles of the outside
+# components (the vault driver double runs as the kernel service QlnVSROV, the manager
+# component and the COM+ event system, with the SENS events type library, are registered
+# with regsvr32) and the locale-0 alias of the type library that Wine's marshaler needs.
+# BUILD_DIR (default: build) is shared with scripts/test.sh; the prefix is not (the tests
+# keep BUILD_DIR/wineprefix). A second run reuses the booted prefix. At the end the prefix's
+# own Wine server is ended.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 
-usage() { sed -n '4,11s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '4,12s/^# \{0,1\}//p' "$0"; }
 serve=0
 case "${1:-}" in
   "") ;;
@@ -30,6 +34,10 @@ esac
 # ---------------------------------------------------------------------------------------
 # Names the product and its doubles fix.
 service=QlnVxCoreService
+appid='{04755478-AF8D-438D-A8B4-235C0EEC2FBF}'
+clsid='{3106EB92-9B4B-4D1C-8731-F46403BCAABF}'
+progid=RxCoreService.RX_core_service_disp
+install_dir='C:\Program Files\Quillon Cryvane'
 driver_service=QlnVSROV
 type_library='{E525C81A-0535-4FC4-B5DE-7F1FFA97266F}'
 agent_key='HKLM\SOFTWARE\Halvern\Ostrand\Agent'
@@ -59,18 +67,17 @@ build=$(cd "$build" && pwd)
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null ||
   die "configuring $build failed"
 start=$SECONDS
-if ! cmake --build "$build" --target KvRxCoreService rxctl kv_manager_double kv_event_system_double kv_fire_event \
+if ! cmake --build "$build" --target package_msi kv_manager_double kv_event_system_double kv_fire_event \
      vault_driver_double_sys >"$build/run-build.log" 2>&1; then
   tail -n 30 "$build/run-build.log" >&2
   die "the build failed (log: $build/run-build.log)"
 fi
-say "built in $((SECONDS - start)) s: KvRxCoreService.exe, rxctl.exe and the doubles (log: $build/run-build.log)"
+msi=$(ls "$build"/package/KvRxCoreService-*.msi 2>/dev/null | head -n 1)
+say "built in $((SECONDS - start)) s: the package $(basename "${msi:-(none)}") and the doubles (log: $build/run-build.log)"
 
-service_exe=$build/service/app/KvRxCoreService.exe
-rxctl_exe=$build/tools/rxctl.exe
 fire_exe=$build/doubles/kv_fire_event.exe
 driver_sys=$build/tests/doubles/vault_driver_double.sys
-for f in "$service_exe" "$rxctl_exe" "$fire_exe" "$driver_sys" \
+for f in "$msi" "$fire_exe" "$driver_sys" \
          "$build/doubles/kv_manager_double.dll" "$build/doubles/kv_event_system_double.dll"; do
   [ -f "$f" ] || die "missing after the build: $f"
 done
@@ -80,7 +87,20 @@ done
 export WINEPREFIX=$build/run-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 w() { timeout 60 wine "$@" </dev/null; }
 win_path() { printf 'Z:%s' "${1//\//\\}"; }
+install_dir_unix="$WINEPREFIX/drive_c/Program Files/Quillon Cryvane"
+service_exe=$install_dir_unix/KvRxCoreService.exe
+rxctl_exe=$install_dir_unix/rxctl.exe
 rxctl() { w "$rxctl_exe" "$@"; }
+msiexec() {  # msiexec LOG ARGUMENTS...: silent, with the installer's own log
+  local log=$1; shift
+  WINEPREFIX=$WINEPREFIX timeout 300 wine msiexec "$@" /qn /l*v "$(win_path "$log")" </dev/null
+}
+# The test bed's locale-0 alias of the type library goes first, so that what the uninstall
+# leaves is the product's alone.
+uninstall_package() {
+  w reg delete "HKCR\\TypeLib\\$type_library\\1.0\\0" /f >/dev/null 2>&1
+  msiexec "$build/run-uninstall.log" /x "$(win_path "$msi")"
+}
 
 server_started=0
 cleanup() {
@@ -88,6 +108,10 @@ cleanup() {
   server_started=0
   heading "Cleaning up"
   if w sc query "$service" 2>/dev/null | grep -q RUNNING; then w net stop "$service" >/dev/null 2>&1; fi
+  # An interrupted run leaves no product behind either.
+  if [ -d "$install_dir_unix" ]; then
+    uninstall_package && say "package uninstalled"
+  fi
   w net stop "$driver_service" >/dev/null 2>&1
   # Only the server of our own prefix (WINEPREFIX is set).
   timeout 30 wineserver -k 2>/dev/null
@@ -125,17 +149,9 @@ done
 w reg delete "$doubles_key" /f >/dev/null 2>&1   # the doubles' records
 
 # ---------------------------------------------------------------------------------------
-# 4. The product: registered as a service, tracing on, agent GUID set, started.
-heading "Registering and starting $service"
-w "$service_exe" -Service
-code=$?
-[ "$code" -eq 0 ] || die "KvRxCoreService.exe -Service exited with $code"
-exe_win=$(win_path "$service_exe")
-# Wine's marshaler looks the type library up under locale 0; the product registers 1033.
-w reg add "HKCR\\TypeLib\\$type_library\\1.0\\0\\win64" /ve /d "$exe_win" /f >/dev/null ||
-  die "cannot add the type library alias"
-say "registered: KvRxCoreService.exe -Service (and the locale-0 type library alias)"
-
+# 4. What the walk starts from: this user's trace switch on (the service reads it at its
+#    start) and a known agent GUID with nothing recorded yet.
+heading "Tracing and agent GUID"
 trace_file=$WINEPREFIX/drive_c/users/$(id -un)/Temp/TraceFile.kv
 rm -f "$trace_file"
 w reg add "$logging_key" /v EnableUserModeTrace /t REG_DWORD /d 1 /f >/dev/null || die "cannot switch tracing on"
@@ -147,15 +163,53 @@ w reg add "$agent_key" /v AgentGUID /d "$first_guid" /f /reg:64 >/dev/null || di
 w reg delete "$product_key" /v CurrentAgentGUID /f /reg:64 >/dev/null 2>&1
 say "agent GUID: $first_guid (nothing recorded yet)"
 
+# A product left installed by an interrupted run goes first.
+if [ -d "$install_dir_unix" ]; then
+  uninstall_package >/dev/null 2>&1
+  say "removed the package an earlier run left installed"
+fi
+
+results=()
+verdict() {  # verdict NAME CONDITION-RESULT
+  if [ "$2" -eq 0 ]; then results+=("PASS  $1"); say "PASS  $1"; else results+=("FAIL  $1"); say "FAIL  $1"; fi
+}
+has() { grep -qF -- "$2" <<<"$1"; }
+value_of() {  # value_of KEY NAME|"": the value's data as reg query shows it
+  local out
+  if [ -z "$2" ]; then out=$(w reg query "$1" /ve 2>/dev/null); else out=$(w reg query "$1" /v "$2" 2>/dev/null); fi
+  tr -d '\r' <<<"$out" | awk -F'    ' 'NF >= 4 { print $4 }'
+}
+
+# ---------------------------------------------------------------------------------------
+# 5. The product, from its package: msiexec registers the service with the program's own
+#    -Service verb and starts it.
+heading "Step 1: installing the package"
+start=$(date +%s.%N)
+msiexec "$build/run-install.log" /i "$(win_path "$msi")"; code=$?
+install_seconds=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+say "msiexec /i $(basename "$msi") /qn: exit $code after $install_seconds s (log: $build/run-install.log)"
+for f in "$install_dir_unix"/*; do [ -f "$f" ] && say "   $install_dir\\${f##*/}"; done
+exe_win="$install_dir\\KvRxCoreService.exe"
+image_path=$(value_of "HKLM\\System\\CurrentControlSet\\Services\\$service" ImagePath)
+say "service $service: ImagePath $image_path"
+[ "$code" -eq 0 ] && [ -f "$service_exe" ] && [ -f "$rxctl_exe" ] && [ "$image_path" = "\"$exe_win\"" ]
+verdict "install: both programs in $install_dir, the service registered there" $?
+[ -f "$rxctl_exe" ] || die "nothing installed: the walk cannot go on"
+
+# Test bed: Wine's marshaler looks the type library up under locale 0; the product registers
+# 1033. Removed again before the uninstall.
+w reg add "HKCR\\TypeLib\\$type_library\\1.0\\0\\win64" /ve /d "$exe_win" /f >/dev/null ||
+  die "cannot add the type library alias"
+say "test bed: the locale-0 type library alias added"
+
 start=$SECONDS
-w net start "$service" >/dev/null 2>&1 || die "net start $service failed"
 ready=0
 for _ in $(seq 1 150); do
   if rxctl status >/dev/null 2>&1; then ready=1; break; fi
   sleep 0.2
 done
 [ "$ready" = 1 ] || { rxctl status | indent; die "the start event was not signalled within 30 s"; }
-say "started; start event signalled after $((SECONDS - start)) s"
+say "the service started by the installer; start event signalled after $((SECONDS - start)) s more"
 
 # ---------------------------------------------------------------------------------------
 # --serve: keep the service running and follow the trace file until interrupted.
@@ -163,7 +217,7 @@ if [ "$serve" = 1 ]; then
   heading "Serving"
   rxctl status | indent
   say "Calls from another shell, for example:"
-  say "  WINEPREFIX=$WINEPREFIX wine $rxctl_exe call core_has_agent_GUID_changed"
+  say "  WINEPREFIX=$WINEPREFIX wine '$install_dir\\rxctl.exe' call core_has_agent_GUID_changed"
   say "Following $trace_file (Ctrl+C stops the service)"
   # A trap, not an ignore: the follower must still receive the interrupt.
   trap 'true' INT TERM
@@ -174,18 +228,15 @@ if [ "$serve" = 1 ]; then
   rxctl status | head -n 1 | indent
   wait_for_stopped_line
   trace_text | sed -n '/CRxCoreServiceModule::PostMessageLoop\[/,$p' | indent
+  heading "Uninstalling the package"
+  uninstall_package; say "msiexec /x: exit $? (log: $build/run-uninstall.log)"
   exit 0
 fi
 
 # ---------------------------------------------------------------------------------------
 # The walk through the product's work. Each step prints what happened and its verdict.
-results=()
-verdict() {  # verdict NAME CONDITION-RESULT
-  if [ "$2" -eq 0 ]; then results+=("PASS  $1"); say "PASS  $1"; else results+=("FAIL  $1"); say "FAIL  $1"; fi
-}
-has() { grep -qF -- "$2" <<<"$1"; }
 
-heading "Step 1: rxctl status"
+heading "Step 2: rxctl status"
 out=$(rxctl status); code=$?
 say "$out" | indent
 ok=1
@@ -193,7 +244,7 @@ ok=1
   has "$out" "LocalService = $service" && has "$out" "server \"$exe_win\"" && has "$out" "tracing: on" && ok=0
 verdict "status: service running, start event signalled, registered, tracing on" $ok
 
-heading "Step 2: core_has_agent_GUID_changed"
+heading "Step 3: core_has_agent_GUID_changed"
 answer() {  # prints the call and returns the text of its <value> element in $value
   local label=$1 out code
   out=$(rxctl call core_has_agent_GUID_changed); code=$?
@@ -210,7 +261,7 @@ say "recorded: $product_key CurrentAgentGUID = $recorded"
 [ "$answers" = "false true false" ] && [ "$recorded" = "$second_guid" ]
 verdict "agent GUID: false, true after the change, then false" $?
 
-heading "Step 3: a call forwarded to the manager component"
+heading "Step 4: a call forwarded to the manager component"
 envelope=$build/run-envelope.xml
 printf '%s\n' '<?xml version="1.0" encoding="UTF-8"?>' \
   '<function name="manager_echo"><argument name="greeting">hello from run.sh &amp; friends</argument></function>' \
@@ -226,7 +277,7 @@ say "the manager double's last call: $calls"
   has "$out" '<argument name="greeting">hello from run.sh &amp; friends</argument>' && [ "$calls" = manager_echo ]
 verdict "manager call: forwarded, ret_code 00000000, the argument echoed" $?
 
-heading "Step 4: screen lock and logoff through the event system"
+heading "Step 5: screen lock and logoff through the event system"
 watch_out=$build/run-watch.out
 watch_err=$build/run-watch.err
 rxctl watch "$user" screen_lock user_logoff --count 2 --timeout 20000 >"$watch_out" 2>"$watch_err" &
@@ -254,7 +305,7 @@ say "operations: $(grep -c '^request' <<<"$decoded") request(s); op 9 = unload_u
   grep -q " $user $user_sid user_logoff$" "$watch_out" && [ "$got" = "$expected" ]
 verdict "events: screen_lock and user_logoff signalled, the driver told to forget $user_sid" $?
 
-heading "Step 5: the trace file (excerpt)"
+heading "Step 6: the trace file (excerpt)"
 trace=$(trace_text)
 say "$trace_file: $(wc -l <<<"$trace") lines; excerpt:"
 grep -E 'PreMessageLoop\[|Service started|About to start subscriptions|call_function\[|core_perform_operation\[|forward_call|::Logoff\[|unload_user_bkeys|remove_sso_data|::notify\[' \
@@ -263,7 +314,7 @@ has "$trace" "CRxCoreServiceModule::PreMessageLoop" && has "$trace" "RX_core_ser
   has "$trace" "RX_core_service_disp::Logoff" && has "$trace" "VX_vault_driver_com::unload_user_bkeys"
 verdict "trace: start, calls, logoff and driver requests written" $?
 
-heading "Step 6: stopping $service"
+heading "Step 7: stopping $service"
 w net stop "$service" >/dev/null 2>&1; code=$?
 status_line=$(rxctl status | head -n 1)
 say "net stop: exit $code; $status_line"
@@ -278,6 +329,21 @@ say "the manager double's DoneCount: ${done_count:-none}"
 [ "$code" -eq 0 ] && has "$status_line" "$service: stopped" && [ -n "$post" ] && [ -n "$stopped" ] &&
   [ "$post" -lt "$stopped" ] && [ "$((done_count))" -eq 1 ]
 verdict "stop: PostMessageLoop before \"Service stopped\", the manager done once" $?
+
+heading "Step 8: uninstalling the package"
+start=$(date +%s.%N)
+uninstall_package; code=$?
+uninstall_seconds=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+say "test bed: the locale-0 type library alias removed; msiexec /x $(basename "$msi") /qn: exit $code after $uninstall_seconds s (log: $build/run-uninstall.log)"
+left=()
+w reg query "HKLM\\System\\CurrentControlSet\\Services\\$service" >/dev/null 2>&1 && left+=("service $service")
+[ -e "$install_dir_unix" ] && left+=("folder $install_dir")
+for key in "AppID\\$appid" "AppID\\KvRxCoreService.EXE" "CLSID\\$clsid" "$progid" "$progid.1" "TypeLib\\$type_library"; do
+  w reg query "HKCR\\$key" >/dev/null 2>&1 && left+=("key HKCR\\$key")
+done
+say "left behind: ${left[*]:-nothing of the product}"
+[ "$code" -eq 0 ] && [ ${#left[@]} -eq 0 ]
+verdict "uninstall: no file, folder, service, AppID, class, ProgID or type library left" $?
 
 # ---------------------------------------------------------------------------------------
 heading "Summary"

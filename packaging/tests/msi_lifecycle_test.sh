@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# The package's whole life on a workstation, under Wine's msiexec, in a prefix of its own:
+# install version N, upgrade to N+1, repair, uninstall. After each step the test checks what
+# the machine holds; at the end the registry export and the file list must be those from
+# before the install, apart from the noise Wine itself makes (listed below).
+#
+#   msi_lifecycle_test.sh SOURCE_DIR MSI NEXT_MSI WORK_DIR
+#
+# WORK_DIR keeps a booted template prefix (booted once, then reused) and, during a run, a
+# copy of it that the run installs into; the tests' own prefix is never touched. Every
+# msiexec leaves its /l*v log in WORK_DIR. The figures (seconds per step) are printed,
+# never asserted.
+set -uo pipefail
+root=${1:?source folder} msi=${2:?package} next_msi=${3:?next package} work=${4:?work folder}
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+msi=$(realpath "$msi") next_msi=$(realpath "$next_msi")
+template=$work/template
+prefix=$work/prefix
+
+service=QlnVxCoreService
+appid='{04755478-AF8D-438D-A8B4-235C0EEC2FBF}'
+clsid='{3106EB92-9B4B-4D1C-8731-F46403BCAABF}'
+typelib='{E525C81A-0535-4FC4-B5DE-7F1FFA97266F}'
+interface='{34BC928E-3497-4439-AE5A-16690114EE51}'
+progid=RxCoreService.RX_core_service_disp
+install_dir='C:\Program Files\Quillon Cryvane'
+install_dir_unix="$prefix/drive_c/Program Files/Quillon Cryvane"
+logging_key='HKCU\Software\Quillon\Cryvane\Logging'
+product_key='HKLM\SOFTWARE\Quillon\Vessaro'
+agent_guid='{6F1C2D3E-0000-4000-8000-00000000A11C}'
+
+# The noise: what Wine leaves after any package's whole life, or changes by itself, here as
+# exact lines, so that anything of the product under the same keys would still show:
+# - the empty book-keeping keys Wine's installer creates at the first install and keeps
+#   (a Windows machine has them from the start): HKLM\Software\Classes\Installer with its
+#   Features, Products and UpgradeCodes, and under ...\CurrentVersion\Installer the keys
+#   UpgradeCodes and UserData\S-1-5-18 with its Components and Products;
+# - the control manager's counter of service starts (Control\ServiceCurrent);
+# - the display entries Wine's desktop adds at each start of a process with a window station
+#   (Control\Video\{...}\0000 GraphicsDriver = null);
+# - the empty folder C:\windows\Installer, where Wine's installer caches packages.
+installer_keys='HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer(\\(Features|Products|UpgradeCodes))?|Microsoft\\Windows\\CurrentVersion\\Installer\\(UpgradeCodes|UserData(\\S-1-5-18(\\(Components|Products))?)?))'
+registry_noise="^\\[$installer_keys\\]\$"
+registry_noise+='|^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\ServiceCurrent\] @=dword:'
+registry_noise+='|^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video\\\{[0-9a-f-]+\}(\\0000)?\]( "GraphicsDriver"="null")?$'
+file_noise='^d \./windows/Installer$'
+
+failures=0
+say() { printf '%s\n' "$*"; }
+ok() { say "ok    $*"; }
+fail() { say "FAIL  $*"; failures=$((failures + 1)); }
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1; shift
+  if "$@"; then ok "$what"; else fail "$what"; fi
+}
+absent() { ! "$@"; }
+
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+w() { WINEPREFIX=$prefix timeout 120 wine "$@" </dev/null; }
+win_path() { printf 'Z:%s' "${1//\//\\}"; }
+now() { date +%s.%N; }
+seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
+
+# The template prefix: booted once; the run copies it (cp -a of a booted prefix is quick).
+if [ ! -f "$template/.kv-ready" ]; then
+  say "booting the template prefix $template"
+  "$root/scripts/wine-prefix.sh" up "$work" "$template" || { say "FAIL  the template did not boot"; exit 1; }
+  "$root/scripts/wine-prefix.sh" down "$work" "$template"
+fi
+rm -rf "$prefix"
+cp -a "$template" "$prefix" || { say "FAIL  cannot copy the template"; exit 1; }
+"$root/scripts/wine-prefix.sh" up "$work" "$prefix" || { say "FAIL  the prefix did not come up"; exit 1; }
+finish() {
+  WINEPREFIX=$prefix timeout 30 wineserver -k 2>/dev/null
+  # A passing run leaves only the template and the logs; a failing one keeps its prefix.
+  [ "$failures" -eq 0 ] && rm -rf "$prefix"
+}
+trap finish EXIT
+
+# A registry export as sorted lines "[key]" and "[key] name=value" (continuations joined),
+# and the prefix's drive C as sorted lines "type path"; both without Wine's noise.
+registry_lines() {  # registry_lines FILE.reg
+  iconv -f UTF-16 -t UTF-8 "$1" | tr -d '\r' | sed -e ':a' -e '/\\$/N; s/\\\n *//; ta' |
+    awk '/^\[/ { key = $0; print key; next } NF && key != "" { print key " " $0 }' |
+    grep -Ev -- "$registry_noise" | LC_ALL=C sort
+}
+file_lines() { (cd "$prefix/drive_c" && find . -mindepth 1 -printf '%y %p\n') | grep -Ev -- "$file_noise" | LC_ALL=C sort; }
+snapshot() {  # snapshot NAME: NAME.registry and NAME.files in the work folder
+  w regedit /E "$(win_path "$work/$1.reg")" || { fail "regedit /E for $1"; return; }
+  registry_lines "$work/$1.reg" >"$work/$1.registry"
+  file_lines >"$work/$1.files"
+  rm -f "$work/$1.reg"
+}
+msiexec_step() {  # msiexec_step NAME ARGUMENTS...: runs msiexec silently with its log, timed
+  local name=$1 start code; shift
+  start=$(now)
+  w msiexec "$@" /qn /l*v "$(win_path "$work/$name.log")"; code=$?
+  say "      $name: msiexec $* took $(seconds "$start" "$(now)") s, exit $code (log: $work/$name.log)"
+  [ "$code" -eq 0 ] || fail "$name: msiexec exit $code"
+}
+
+key_exists() { w reg query "$1" >/dev/null 2>&1; }
+value_is() {  # value_is KEY NAME EXPECTED (NAME "" is the default value)
+  local got
+  if [ -z "$2" ]; then got=$(w reg query "$1" /ve 2>/dev/null); else got=$(w reg query "$1" /v "$2" 2>/dev/null); fi
+  got=$(tr -d '\r' <<<"$got" | awk -F'    ' 'NF >= 4 { print $4 }')
+  [ "$got" = "$3" ] || { say "      $1 ${2:-(default)}: \"$got\", expected \"$3\""; return 1; }
+}
+service_exists() { key_exists "HKLM\\System\\CurrentControlSet\\Services\\$service"; }
+# The service reports running only once it has read its registration and opened its trace,
+# so a start through the installer is complete when the control manager says RUNNING.
+service_running() {
+  local i
+  for i in $(seq 1 150); do
+    w sc query "$service" 2>/dev/null | grep -q 'RUNNING' && return 0
+    sleep 0.2
+  done
+  return 1
+}
+installed_files() { [ -f "$install_dir_unix/KvRxCoreService.exe" ] && [ -f "$install_dir_unix/rxctl.exe" ]; }
+
+registered() {  # what a working install holds: the program's own registration and the service
+  local exe="$install_dir\\KvRxCoreService.exe"
+  check "$1: both programs in $install_dir" installed_files
+  check "$1: service $service, own process, demand start, LocalSystem, quoted path" eval \
+    'value_is "HKLM\\System\\CurrentControlSet\\Services\\$service" Type 0x10 &&
+     value_is "HKLM\\System\\CurrentControlSet\\Services\\$service" Start 0x3 &&
+     value_is "HKLM\\System\\CurrentControlSet\\Services\\$service" ObjectName LocalSystem &&
+     value_is "HKLM\\System\\CurrentControlSet\\Services\\$service" ImagePath "\"$exe\""'
+  check "$1: AppID with LocalService = $service" value_is "HKCR\\AppID\\$appid" LocalService "$service"
+  check "$1: class LocalServer32 is the installed program" value_is "HKCR\\CLSID\\$clsid\\LocalServer32" "" "\"$exe\""
+  check "$1: ProgIDs" eval 'value_is "HKCR\\$progid.1\\CLSID" "" "$clsid" && value_is "HKCR\\$progid\\CurVer" "" "$progid.1"'
+  check "$1: type library 1.0, locale 1033, the installed program" \
+    value_is "HKCR\\TypeLib\\$typelib\\1.0\\409\\win64" "" "$exe"
+  check "$1: the service is running" service_running
+}
+user_data_kept() {
+  check "$1: the per-user trace switch is kept" value_is "$logging_key" EnableUserModeTrace 0x1
+  check "$1: the recorded agent GUID is kept" value_is "$product_key" CurrentAgentGUID "$agent_guid"
+}
+
+say "prefix $prefix"
+# Windows carries the page-file clearing flag from the start (0); Wine's registry lacks it.
+# The service resets it to 0 at each start (its volatile key is absent here), so the
+# prefix is given the value a workstation has.
+w reg add 'HKLM\System\CurrentControlSet\Control\Session Manager\Memory Management' \
+  /v ClearPageFileAtShutdown /t REG_DWORD /d 0 /f >/dev/null
+check "before: nothing of the product in the prefix" eval \
+  'absent service_exists && absent key_exists "HKCR\\AppID\\$appid" && absent key_exists "HKCR\\CLSID\\$clsid" &&
+   absent key_exists "HKCU\\Software\\Quillon" && absent key_exists "HKLM\\SOFTWARE\\Quillon"'
+snapshot before
+
+say "== install $(basename "$msi")"
+msiexec_step install /i "$(win_path "$msi")"
+registered install
+
+# What the users and the service have recorded meanwhile: the trace switch of this user
+# (on) and the agent GUID the service records.
+w reg add "$logging_key" /v EnableUserModeTrace /t REG_DWORD /d 1 /f >/dev/null
+w reg add "$product_key" /v CurrentAgentGUID /d "$agent_guid" /f >/dev/null
+
+say "== major upgrade to $(basename "$next_msi")"
+msiexec_step upgrade /i "$(win_path "$next_msi")"
+registered upgrade
+user_data_kept upgrade
+products=$(w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
+           grep -c 'DisplayName.*Quillon Cryvane Core Service')
+check "upgrade: one product installed (the older one removed), found $products" test "$products" -eq 1
+check "upgrade: the restarted service reads the kept switch (it writes its trace file)" \
+  test -s "$prefix/drive_c/users/$(id -un)/Temp/TraceFile.kv"
+
+say "== repair, after rxctl.exe and the class key were lost"
+rm -f "$install_dir_unix/rxctl.exe"
+w reg delete "HKCR\\CLSID\\$clsid" /f >/dev/null 2>&1
+# The property form of msiexec /fa (Wine's msiexec /f does not find the installed product).
+msiexec_step repair /i "$(win_path "$next_msi")" REINSTALL=ALL REINSTALLMODE=amus
+registered repair
+user_data_kept repair
+
+say "== uninstall"
+msiexec_step uninstall /x "$(win_path "$next_msi")"
+check "uninstall: no service" absent service_exists
+check "uninstall: no folder $install_dir" test ! -e "$install_dir_unix"
+for key in "HKCR\\AppID\\$appid" "HKCR\\AppID\\KvRxCoreService.EXE" "HKCR\\CLSID\\$clsid" "HKCR\\$progid" \
+           "HKCR\\$progid.1" "HKCR\\TypeLib\\$typelib" "HKCR\\Interface\\$interface"; do
+  check "uninstall: no key $key" absent key_exists "$key"
+done
+# The users' settings and the agent's recorded identity outlive the product, as the trace
+# file does (a reinstall goes on from them); this test wrote them, so it removes them.
+user_data_kept uninstall
+w reg delete 'HKCU\Software\Quillon' /f >/dev/null 2>&1
+w reg delete 'HKLM\SOFTWARE\Quillon' /f >/dev/null 2>&1
+rm -f "$prefix/drive_c/users/$(id -un)/Temp/TraceFile.kv"
+
+snapshot after
+say "== before the install against after the uninstall (registry export, file list)"
+registry_diff=$(diff "$work/before.registry" "$work/after.registry")
+files_diff=$(diff "$work/before.files" "$work/after.files")
+say "      registry: $(wc -l <"$work/before.registry") lines before, $(wc -l <"$work/after.registry") after"
+say "      files:    $(wc -l <"$work/before.files") entries before, $(wc -l <"$work/after.files") after"
+[ -n "$registry_diff" ] && say "$registry_diff" | head -n 60
+[ -n "$files_diff" ] && say "$files_diff" | head -n 60
+check "the registry export is the one from before the install" test -z "$registry_diff"
+check "the file list is the one from before the install" test -z "$files_diff"
+
+say "$failures check(s) failed"
+[ "$failures" -eq 0 ]
