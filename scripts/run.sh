@@ -97,9 +97,14 @@ msiexec() {  # msiexec LOG ARGUMENTS...: silent, with the installer's own log
 }
 # The test bed's locale-0 alias of the type library goes first, so that what the uninstall
 # leaves is the product's alone.
-uninstall_package() {
+uninstall_package() {  # uninstall_package [PRODUCT]: by default the package file's product
   w reg delete "HKCR\\TypeLib\\$type_library\\1.0\\0" /f >/dev/null 2>&1
-  msiexec "$build/run-uninstall.log" /x "$(win_path "$msi")"
+  msiexec "$build/run-uninstall.log" /x "${1:-$(win_path "$msi")}"
+}
+# The product codes of every installed version (each build of the package has its own).
+installed_products() {
+  w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
+    awk '/^HKEY/ { key = $0 } /DisplayName.*Quillon Cryvane Core Service/ { n = split(key, p, "\\"); print p[n] }'
 }
 
 server_started=0
@@ -109,9 +114,7 @@ cleanup() {
   heading "Cleaning up"
   if w sc query "$service" 2>/dev/null | grep -q RUNNING; then w net stop "$service" >/dev/null 2>&1; fi
   # An interrupted run leaves no product behind either.
-  if [ -d "$install_dir_unix" ]; then
-    uninstall_package && say "package uninstalled"
-  fi
+  for product in $(installed_products); do uninstall_package "$product" && say "package $product uninstalled"; done
   w net stop "$driver_service" >/dev/null 2>&1
   # Only the server of our own prefix (WINEPREFIX is set).
   timeout 30 wineserver -k 2>/dev/null
@@ -163,11 +166,11 @@ w reg add "$agent_key" /v AgentGUID /d "$first_guid" /f /reg:64 >/dev/null || di
 w reg delete "$product_key" /v CurrentAgentGUID /f /reg:64 >/dev/null 2>&1
 say "agent GUID: $first_guid (nothing recorded yet)"
 
-# A product left installed by an interrupted run goes first.
-if [ -d "$install_dir_unix" ]; then
-  uninstall_package >/dev/null 2>&1
-  say "removed the package an earlier run left installed"
-fi
+# A product left installed by an interrupted run (of this build or an earlier one) goes first.
+for product in $(installed_products); do
+  uninstall_package "$product" >/dev/null 2>&1
+  say "removed the product $product an earlier run left installed"
+done
 
 results=()
 verdict() {  # verdict NAME CONDITION-RESULT
