@@ -79,17 +79,19 @@ finish() {
 trap finish EXIT
 
 # A registry export as sorted lines "[key]" and "[key] name=value" (continuations joined),
-# and the prefix's drive C as sorted lines "type path"; both without Wine's noise.
+# and the prefix's drive C as sorted lines "type path"; NAME.registry and NAME.files hold
+# them without Wine's noise, NAME.registry.all and NAME.files.all with it.
 registry_lines() {  # registry_lines FILE.reg
   iconv -f UTF-16 -t UTF-8 "$1" | tr -d '\r' | sed -e ':a' -e '/\\$/N; s/\\\n *//; ta' |
-    awk '/^\[/ { key = $0; print key; next } NF && key != "" { print key " " $0 }' |
-    grep -Ev -- "$registry_noise" | LC_ALL=C sort
+    awk '/^\[/ { key = $0; print key; next } NF && key != "" { print key " " $0 }' | LC_ALL=C sort
 }
-file_lines() { (cd "$prefix/drive_c" && find . -mindepth 1 -printf '%y %p\n') | grep -Ev -- "$file_noise" | LC_ALL=C sort; }
-snapshot() {  # snapshot NAME: NAME.registry and NAME.files in the work folder
+file_lines() { (cd "$prefix/drive_c" && find . -mindepth 1 -printf '%y %p\n') | LC_ALL=C sort; }
+snapshot() {  # snapshot NAME
   w regedit /E "$(win_path "$work/$1.reg")" || { fail "regedit /E for $1"; return; }
-  registry_lines "$work/$1.reg" >"$work/$1.registry"
-  file_lines >"$work/$1.files"
+  registry_lines "$work/$1.reg" >"$work/$1.registry.all"
+  file_lines >"$work/$1.files.all"
+  grep -Ev -- "$registry_noise" "$work/$1.registry.all" >"$work/$1.registry"
+  grep -Ev -- "$file_noise" "$work/$1.files.all" >"$work/$1.files"
   rm -f "$work/$1.reg"
 }
 msiexec_step() {  # msiexec_step NAME ARGUMENTS...: runs msiexec silently with its log, timed
@@ -189,9 +191,15 @@ done
 # The users' settings and the agent's recorded identity outlive the product, as the trace
 # file does (a reinstall goes on from them); this test wrote them, so it removes them.
 user_data_kept uninstall
+trace_file="$prefix/drive_c/users/$(id -un)/Temp/TraceFile.kv"
+stopped_cleanly() {  # the service's last run ended with its own stop sequence, not a kill
+  iconv -f UTF-16 -t UTF-8 "$trace_file" | awk '/PreMessageLoop\[/ { start = NR } /LogEvent: Service stopped/ { stop = NR }
+    END { exit !(start && stop > start) }'
+}
+check "uninstall: the service was stopped first (\"Service stopped\" ends its last run)" stopped_cleanly
 w reg delete 'HKCU\Software\Quillon' /f >/dev/null 2>&1
 w reg delete 'HKLM\SOFTWARE\Quillon' /f >/dev/null 2>&1
-rm -f "$prefix/drive_c/users/$(id -un)/Temp/TraceFile.kv"
+rm -f "$trace_file"
 
 snapshot after
 say "== before the install against after the uninstall (registry export, file list)"
@@ -201,6 +209,9 @@ say "      registry: $(wc -l <"$work/before.registry") lines before, $(wc -l <"$
 say "      files:    $(wc -l <"$work/before.files") entries before, $(wc -l <"$work/after.files") after"
 [ -n "$registry_diff" ] && say "$registry_diff" | head -n 60
 [ -n "$files_diff" ] && say "$files_diff" | head -n 60
+say "      filtered as Wine's noise (the whole difference of the unfiltered lists):"
+diff "$work/before.registry.all" "$work/after.registry.all" | grep '^[<>]' | sed 's/^/        /'
+diff "$work/before.files.all" "$work/after.files.all" | grep '^[<>]' | sed 's/^/        /' 
 check "the registry export is the one from before the install" test -z "$registry_diff"
 check "the file list is the one from before the install" test -z "$files_diff"
 
