@@ -1,4 +1,5 @@
 #include "foundation/kv_path_win.h"
+#include "tests/support/recording_allocator.h"
 
 #include <gtest/gtest.h>
 
@@ -138,11 +139,14 @@ TEST(KvPath, PrecedesIsTheSlotAfterDiffers) {
 }
 
 TEST(KvPaths, DestroysEveryPath) {
+    recording_allocator recorder;
     auto* paths = new KV_paths;
     paths->push_back(path_of(L"one"));
     paths->push_back(path_of(L"two"));
-    EXPECT_EQ(paths->size(), 2u);
-    delete paths;  // through the virtual destructor; leaks would show under a checker
+    ASSERT_GE(recorder.live_blocks(), 2u) << "each path holds its text";
+    delete paths;  // through the virtual destructor
+    EXPECT_EQ(recorder.live_blocks(), 0u);
+    EXPECT_TRUE(recorder.unwiped_releases().empty());
 }
 
 TEST(LibraryList, FreesEveryModuleAtDestruction) {

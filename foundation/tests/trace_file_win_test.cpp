@@ -143,7 +143,6 @@ TEST(TraceFile, LongTextsAreWrittenWhole) {
     std::wstring text;
     for (int i = 0; i < 1000; ++i) text.push_back(static_cast<wchar_t>(L'a' + i % 26));
     trace_scope(L"X::long_scope", 0, L"%s", text.c_str());
-    const std::wstring long_name(300, L'n');
     trace_message(L"X::long_message", L"%s|%s\n", text.c_str(), text.c_str());
     EXPECT_EQ(bodies(), (std::vector<std::wstring>{header() + L"X::long_scope[0](" + text + L")",
                                                    header() + L"X::long_message: " + text + L"|" + text}));

@@ -85,26 +85,26 @@ TEST_F(TraceSwitch, FallsBackToLocalMachineOnlyWhenTheUserKeyIsMissing) {
 }
 
 TEST_F(TraceSwitch, DecisionLastsItsLifetime) {
-    // Off and fresh: turning the switch on is not seen before the decision ages.
-    EXPECT_FALSE(message_written());  // takes an off decision
+    // A decision younger than its lifetime is kept whatever the registry says meanwhile;
+    // one as old as its lifetime is taken again. A lifetime that never ends and one that
+    // has always ended keep both sides independent of how fast the test runs.
+    constexpr std::uint32_t never_ages = 0xFFFFFFFFu, aged = 0;
     const DWORD one = 1;
+    trace_set_switch_lifetime(never_ages);
+    EXPECT_FALSE(message_written());  // takes an off decision
     ASSERT_TRUE(set_switch_value(HKEY_USERS, sid_, REG_DWORD, &one, 4));
     trace_message(L"TraceSwitch::probe", L"still off\n");
     EXPECT_FALSE(trace_file_exists());
-    // The real 3000 ms lifetime, waited for once.
-    Sleep(trace_default_switch_lifetime + 100);
-    trace_message(L"TraceSwitch::probe", L"on now\n");
+    trace_set_switch_lifetime(aged);
+    trace_message(L"TraceSwitch::probe", L"on now\n");  // takes an on decision
     EXPECT_TRUE(trace_file_exists());
-    // On and fresh: clearing the switch is not seen until the (shortened) lifetime ends.
-    trace_set_switch_lifetime(200);
-    trace_forget_switch_decision();
-    trace_message(L"TraceSwitch::probe", L"takes an on decision\n");
+    trace_set_switch_lifetime(never_ages);
     ASSERT_TRUE(delete_switch_value(HKEY_USERS, sid_));
     ASSERT_TRUE(delete_trace_file());
     trace_message(L"TraceSwitch::probe", L"still on\n");
     EXPECT_TRUE(trace_file_exists());
     ASSERT_TRUE(delete_trace_file());
-    Sleep(300);
+    trace_set_switch_lifetime(aged);
     trace_message(L"TraceSwitch::probe", L"off now\n");
     EXPECT_FALSE(trace_file_exists());
 }

@@ -45,6 +45,7 @@ TEST(DriverFrameTest, JudgeReply) {
         {header(0xCAFEBEEF, 0, 0), 0, 1024, v::invalid, 0},
         {header(0xCAFEBEEF, 0, 3000), 16, 1024, v::grow, 3000},
         {header(0xCAFEBEEF, 0, 500) + repeat(0, 100), 116, 1024, v::invalid, 0},   // neither matches nor grows
+        {header(0xCAFEBEEF, 0, 2) + hex("00 00 00"), 19, 1024, v::invalid, 0},    // more than the header says
         {header(0xCAFEBEEF, 0, 1024), 16, 1024, v::invalid, 0},              // equal is no growth
         {header(0xCAFEBEEF, 0, 0xFFFFFFF0u), 0, 1024, v::invalid, 0},
         {header(0xCAFEBEEF, 0, 0xFFFFFFF0u), 16, 1024, v::grow, 0xFFFFFFF0u}, // refused later by buffer_size

@@ -1,6 +1,10 @@
 // The reader's primitives and readStatus on well-formed and malformed payloads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
 #include "vault/protocol_buffers_reader.h"
 #include "vault/vault_status.h"
 
@@ -37,7 +41,10 @@ TEST(ReaderTest, ReadVarint) {
 }
 
 TEST(ReaderTest, SkipField) {
-    const struct { std::uint32_t wire_type; bytes input; std::int32_t status; std::size_t consumed; } rows[] = {
+    // `unread`: zero bytes after the input, in pages that are never touched.
+    const struct {
+        std::uint32_t wire_type; bytes input; std::int32_t status; std::size_t consumed; std::size_t unread = 0;
+    } rows[] = {
         {0, hex("05 99"), ok, 1},
         {0, hex("FF FF 01 99"), ok, 3},
         {0, hex("FF FF"), bad, 0},
@@ -47,12 +54,18 @@ TEST(ReaderTest, SkipField) {
         {2, hex("05 01"), bad, 0},            // longer than what is left
         {2, hex("80"), bad, 0},               // truncated length
         {2, hex("81 80 80 80 02"), bad, 0},   // 0x20000001: above the bound
+        {2, hex("81 80 80 80 02"), bad, 0, 0x20000001},  // even with as many bytes left
         {1, hex("00 00 00 00 00 00 00 00"), bad, 0},
         {3, hex("00"), bad, 0}, {4, hex("00"), bad, 0}, {5, hex("00 00 00 00"), bad, 0},
         {6, hex("00"), bad, 0}, {7, hex("00"), bad, 0},
     };
     for (const auto& row : rows) {
-        ProtocolBuffersReader r = over(row.input);
+        const std::size_t size = row.input.size() + row.unread;
+        const std::unique_ptr<std::uint8_t, decltype(&std::free)> block(
+            static_cast<std::uint8_t*>(std::calloc(size + 1, 1)), &std::free);
+        ASSERT_TRUE(block);
+        std::copy(row.input.begin(), row.input.end(), block.get());
+        ProtocolBuffersReader r(block.get(), block.get() + size);
         ASSERT_EQ(r.skipField(row.wire_type), row.status) << row.wire_type << ": " << to_hex(row.input);
         if (row.status == ok) {
             EXPECT_EQ(static_cast<std::size_t>(r.position() - r.start()), row.consumed) << to_hex(row.input);
@@ -64,6 +77,7 @@ TEST(ReaderTest, ExpectWireType) {
     const struct { bytes input; std::uint32_t wire_type; std::int32_t status; } rows[] = {
         {hex("00"), 0, ok}, {hex("08"), 0, ok}, {hex("0A"), 2, ok}, {hex("80 01"), 0, ok},
         {hex("01"), 0, bad}, {hex("0A"), 0, bad}, {hex(""), 0, bad}, {hex("88"), 0, bad},
+        {hex("04"), 0, bad}, {hex("0E"), 2, bad},  // all three bits count
     };
     for (const auto& row : rows) {
         ProtocolBuffersReader r = over(row.input);
@@ -79,6 +93,7 @@ TEST(ReaderTest, ReadStatus) {
         {hex("08 01"), 0x00000000},                 // no status field
         {hex("01 00"), 0xD000A083},                 // field 0 with wire type 1
         {hex("02 00"), 0xD000A083},                 // field 0 with wire type 2
+        {hex("04 05"), 0xD000A083},                 // field 0 with wire type 4
         {hex("0A 05 01"), 0xD000A083},              // length 5, one byte left
         {hex("00 FF FF FF FF FF 01"), 0xFFFFFFFF},  // six-byte status varint
         {hex("00 B4 80 80 80 0C"), 0xD0000034},     // 0xC0000034

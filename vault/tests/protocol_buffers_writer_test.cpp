@@ -177,5 +177,7 @@ TEST_F(WriterTest, WipeClearsTheRequestBytes) {
     w.writeStringField(9, "S-1-5-18", -1);
     w.wipe(w.size());
     EXPECT_EQ(written(w), repeat(0, 10));
+    w.wipe(0xFFFFFFFFu);  // a count past the buffer stops at its end
+    EXPECT_EQ(written(w), repeat(0, 10));
 }
 }  // namespace

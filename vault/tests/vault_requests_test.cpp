@@ -9,6 +9,27 @@
 namespace {
 bytes written(const ProtocolBuffersWriter& w) { return bytes(w.data(), w.data() + w.position()); }
 
+// The request written in frames that have returned by the time the probe below, called
+// from the same place, reads that part of the stack; the padding moves those frames
+// below the probe's own bookkeeping, into the region it reads.
+[[gnu::noinline]] void write_unload_lkey_apart(ProtocolBuffersWriter& w, const vault_key_id& id) {
+    std::uint8_t padding[256] = {};
+    __asm__ __volatile__("" : : "r"(padding) : "memory");  // kept, though never read
+    vault_request::write_unload_lkey(w, id);
+}
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+[[gnu::noinline]] bool stack_below_holds(const bytes& pattern) {
+    volatile std::uint8_t region[4096];  // left as the returned frames left it
+    for (std::size_t i = 0; i + pattern.size() <= sizeof region; ++i) {
+        std::size_t k = 0;
+        while (k < pattern.size() && region[i + k] == pattern[k]) ++k;
+        if (k == pattern.size()) return true;
+    }
+    return false;
+}
+#pragma GCC diagnostic pop
+
 bytes key32() {
     bytes k;
     for (int i = 0; i < 32; ++i) k.push_back(static_cast<std::uint8_t>(i * 7));
@@ -44,7 +65,8 @@ TEST(VaultRequestsTest, SimpleOperations) {
         EXPECT_EQ(written(w), row.expected) << row.name;
     }
     ProtocolBuffersWriter w(recording_allocator::functions());
-    vault_request::write_unload_lkey(w, id);
+    write_unload_lkey_apart(w, id);
+    EXPECT_FALSE(stack_below_holds(test_key_id_bytes)) << "the key id's bytes stayed on the stack";
     EXPECT_EQ(written(w), hex("08 06 12 10") + test_key_id_bytes);
     EXPECT_EQ(w.size(), 20u);
 }

@@ -1,7 +1,9 @@
 // xml_buffer's growth rule and string operations.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <new>
 
 #include "xml/xml_buffer.h"
 #include "xml_test_support.h"
@@ -19,6 +21,9 @@ TEST(XmlBuffer, GrowsByWholeBlocksPastTheNeededSize) {
         b.reserve(r.need);
         EXPECT_EQ(r.capacity, b.get_capacity()) << r.block << "/" << r.need;
     }
+    // Lengths stop one short of the 32-bit range: the terminator needs the last unit.
+    EXPECT_EQ(INT32_MAX - 1, xml_checked_length(INT32_MAX - 1));
+    EXPECT_THROW(xml_checked_length(INT32_MAX), std::bad_alloc);
 }
 
 TEST(XmlBuffer, AppendsKeepContentAcrossGrowth) {
@@ -29,11 +34,12 @@ TEST(XmlBuffer, AppendsKeepContentAcrossGrowth) {
         expected.push_back(static_cast<char>('a' + i % 26));
     }
     b.append(X("-tail").c_str());
-    b.append(b.c_str(), 3);  // appending from itself survives the reallocation
-    expected += "-tailabc";
+    EXPECT_EQ(320, b.get_capacity());
+    b.append(b.c_str(), 20);  // appending from itself across the reallocation
+    expected += "-tailabcdefghijklmnopqrst";
     EXPECT_EQ(expected, narrow(b.c_str()));
     EXPECT_EQ(static_cast<std::int32_t>(expected.size()), b.length());
-    EXPECT_EQ(320, b.get_capacity());
+    EXPECT_EQ(384, b.get_capacity());
 }
 
 TEST(XmlBuffer, StringOperations) {
@@ -41,6 +47,10 @@ TEST(XmlBuffer, StringOperations) {
     b.assign(X("Hello \t\r\n").c_str());
     b.trim_end();
     EXPECT_EQ("Hello", narrow(b.c_str()));
+    b.assign(X(" \t").c_str());
+    b.trim_end();
+    EXPECT_EQ(0, b.length());
+    b.assign(X("Hello").c_str());
     EXPECT_TRUE(b.equals_nocase(X("hELLO").c_str()));
     EXPECT_FALSE(b.equals_nocase(X("hell").c_str()));
     b.substring(1, 3);

@@ -40,6 +40,7 @@ TEST(XmlNesting, LoadAcceptsTheLimitAndRefusesOneMore) {
         {"<?xml version='1.0'?>", kvxml_max_depth, 1},
         {"<?xml version='1.0'?>", kvxml_max_depth + 1, 0},
         {"<top/>", kvxml_max_depth, 1},
+        {"<top/><?xml version='1.0'?>", kvxml_max_depth, 0},  // a second declaration is one level
     };
     for (const row& r : rows) {
         doc_ptr doc = new_doc();

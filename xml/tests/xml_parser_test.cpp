@@ -101,6 +101,8 @@ TEST(XmlParser, TagNames) {
         {"<a></a junk=\"x\">", 1, "?xml[version=1.0]{a}"},
         {"<a><b/></c></a>", 0, provisional},
         {"<a><b></a></b>", 0, provisional},
+        {"<abc></ab>", 0, provisional},
+        {"<ab></abc>", 0, provisional},
         {"<a>text", 0, provisional},
         {"<a><b/>", 0, provisional},
         {"<a><b/>x", 0, provisional},
@@ -114,6 +116,7 @@ TEST(XmlParser, AttributeLists) {
     const parse_case rows[] = {
         {"<a b='say \"hi\"' c=\"it's\"/>", 1, "?xml[version=1.0]{a[b=say \"hi\";c=it's]}"},
         {"<a b=\"1\" c=\"2\" B=\"3\"/>", 1, "?xml[version=1.0]{a[b=3;c=2]}"},
+        {"<a xy='1' x='2' XY='3'/>", 1, "?xml[version=1.0]{a[xy=3;x=2]}"},
         {"<a b = '1'/>", 1, "?xml[version=1.0]{a[b=1]}"},
         {"<a b=<!--c-->'1'/>", 1, "?xml[version=1.0]{a[b=1]}"},
         {"<a b='1'c='2'/>", 1, "?xml[version=1.0]{a[b=1;c=2]}"},

@@ -52,19 +52,33 @@ TEST(RecordingAllocator, RecordsKvMemoryWhileItLives) {
         void* block = kv_memory::allocate_zeroed(10);
         static_cast<char*>(block)[9] = 'x';
         kv_memory::release(block);
-        kv_memory::wipe_and_release(kv_memory::allocate_zeroed(5), 5);
+        void* one = kv_memory::allocate_zeroed(1);
+        *static_cast<char*>(one) = 'x';
+        kv_memory::wipe_and_release(one, 1);
+        {
+            kv_memory::wiped_buffer<char16_t> text(3);  // wiped whole: 6 bytes
+            text.data()[2] = u'x';
+        }
         kv_memory::release(before);  // freed, not logged: it is not one of ours
-        EXPECT_EQ(recorder.allocated_sizes(), (std::vector<std::size_t>{10, 5}));
+        EXPECT_EQ(recorder.allocated_sizes(), (std::vector<std::size_t>{10, 1, 6}));
         EXPECT_EQ(recorder.unwiped_releases(), std::vector<std::size_t>{10});
-        EXPECT_EQ(recorder.releases(), 2u);
+        EXPECT_EQ(recorder.releases(), 3u);
         EXPECT_EQ(recorder.live_blocks(), 0u);
     }
     kv_memory::release(kv_memory::allocate_zeroed(4));  // the default pair is back
 }
 
 TEST(RecordingAllocator, AFailingKvMemoryAllocationThrowsBadAlloc) {
-    recording_allocator recorder;
-    recording_allocator::reset(0);
-    EXPECT_THROW(kv_memory::allocate_zeroed(8), std::bad_alloc);
+    // An allocator that fails, and the size an overflowing computation gives, which
+    // never reaches the allocator.
+    const struct { int fail_from; std::size_t bytes; std::size_t attempts; } rows[] = {
+        {0, 8, 1}, {-1, kv_memory::size_max, 0}, {-1, kv_memory::multiply_sizes(kv_memory::size_max / 2, 3), 0},
+    };
+    for (const auto& row : rows) {
+        recording_allocator recorder;
+        recording_allocator::reset(row.fail_from);
+        EXPECT_THROW(kv_memory::allocate_zeroed(row.bytes), std::bad_alloc) << row.bytes;
+        EXPECT_EQ(recorder.allocated_sizes().size(), row.attempts) << row.bytes;
+    }
 }
 }  // namespace
