@@ -159,7 +159,10 @@ TEST_P(ManagerDouble, EventProbeReachesEveryOperationOfTheEvents) {
     ASSERT_EQ(manager->forward_call(manager_double::event_probe, L"e", unnamed.put()), S_OK);
     ASSERT_TRUE(unnamed);
     EXPECT_EQ(std::wstring(unnamed.get()).substr(0, 7), L"(null)|");
+    // One stop thread after the other, so that neither still uses an event when it goes.
     ASSERT_TRUE(named_stop.set_event());
+    ASSERT_TRUE(done.wait(10000));
+    ASSERT_TRUE(done.reset_event());
     ASSERT_TRUE(unnamed_stop.set_event());
     EXPECT_TRUE(done.wait(10000));
 }
