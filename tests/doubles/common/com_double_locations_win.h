@@ -3,6 +3,8 @@
 // them known to the Wine prefix.
 //
 //   <build>/doubles/kv_manager_double.dll       manager component double (CLSID_RX_manager_component)
+//   <build>/doubles/kv_manager_double_msvc.dll  the same double with the platform compiler's ABI
+//                                               (clang in MSVC mode, no C runtime)
 //   <build>/doubles/kv_event_system_double.dll  COM+ event system double (CEventSystem,
 //                                               CEventSubscription) carrying the SENS events
 //                                               type library as TYPELIB resource 1
@@ -17,6 +19,7 @@
 namespace doubles {
 
 inline constexpr const wchar_t* manager_double_dll = L"kv_manager_double.dll";
+inline constexpr const wchar_t* manager_double_msvc_dll = L"kv_manager_double_msvc.dll";
 inline constexpr const wchar_t* event_system_double_dll = L"kv_event_system_double.dll";
 inline constexpr const wchar_t* fire_event_tool = L"kv_fire_event.exe";
 

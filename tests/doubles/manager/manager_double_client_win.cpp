@@ -7,6 +7,7 @@
 namespace manager_double {
 
 HRESULT register_double() { return doubles::register_double(doubles::manager_double_dll); }
+HRESULT register_double(const build& which) { return doubles::register_double(which.dll); }
 
 bool reset() { return doubles::delete_tree(key_path); }
 

@@ -1,10 +1,12 @@
 // kv_manager_double.dll: the manager component double. See manager_double_win.h.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "dispatcher/manager_interface_win.h"
@@ -28,7 +30,10 @@ class event_by_table {
 public:
     explicit event_by_table(KV_event* object) noexcept : object_(object) {}
     bool set_event() const { return entry<bool (*)(void*)>(1)(object_); }
+    bool reset_event() const { return entry<bool (*)(void*)>(2)(object_); }
     bool wait(std::uint32_t timeout_ms) const { return entry<bool (*)(void*, std::uint32_t)>(3)(object_, timeout_ms); }
+    HANDLE event_handle() const { return entry<HANDLE (*)(void*)>(4)(object_); }
+    const wchar_t* object_name() const { return entry<const wchar_t* (*)(void*)>(5)(object_); }
 private:
     template <typename Function>
     Function entry(int index) const {
@@ -37,6 +42,10 @@ private:
     }
     void* object_;
 };
+
+// The events of the last start_manager, for event_probe (the service keeps them alive).
+std::atomic<KV_event*> g_stop_event{nullptr};
+std::atomic<KV_event*> g_done_event{nullptr};
 
 struct stop_watch {
     event_by_table stop;
@@ -98,6 +107,28 @@ HRESULT copy_text(const wchar_t* text, BSTR* result) {
     return *result ? S_OK : E_OUTOFMEMORY;
 }
 
+HRESULT long_text(BSTR* result) {
+    const UINT units = static_cast<UINT>(manager_double::long_text_units);
+    *result = SysAllocStringLen(nullptr, units);
+    if (!*result) return E_OUTOFMEMORY;
+    std::fill_n(*result, units, L'L');
+    return S_OK;
+}
+
+// The answers of the stored events' operations (see manager_double::event_probe).
+HRESULT probe_events(BSTR* result) {
+    KV_event* const stop_object = g_stop_event;
+    KV_event* const done_object = g_done_event;
+    if (!stop_object || !done_object) return E_POINTER;
+    const event_by_table stop(stop_object), done(done_object);
+    const wchar_t* const name = stop.object_name();
+    std::wstring probe = name ? name : L"(null)";
+    probe += L"|" + std::to_wstring(reinterpret_cast<std::uintptr_t>(stop.event_handle()));
+    probe += done.reset_event() ? L"|1" : L"|0";
+    probe += done.wait(0) ? L"|1" : L"|0";
+    return copy_text(probe.c_str(), result);
+}
+
 class manager final : public RX_manager_i, private inproc::ref_counted {
 public:
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
@@ -118,6 +149,8 @@ public:
         if (const auto failure = read_dword(key.get(), value::start_failure))
             return static_cast<HRESULT>(*failure);
         if (!stop_event || !done_event) return E_POINTER;
+        g_stop_event = stop_event;
+        g_done_event = done_event;
         return start_stop_thread(stop_event, done_event);
     }
 
@@ -131,10 +164,18 @@ public:
         write_text(key.get(), value::last_call, name);
 
         if (asked == manager_double::no_result) return S_OK;
+        if (asked == manager_double::s_false_no_result) return S_FALSE;
+        if (asked == manager_double::fail_no_result) return manager_double::failure_status;
+        if (asked == manager_double::fail_long_text) {
+            KV_RETURN_IF_FAILED(long_text(result));
+            return manager_double::failure_status;
+        }
+        if (asked == manager_double::event_probe) return probe_events(result);
         if (asked == manager_double::never_done) g_withhold_done = true;
         KV_RETURN_IF_FAILED(copy_text(envelope, result));
         if (asked == manager_double::s_false) return S_FALSE;
         if (asked == manager_double::fail) return manager_double::failure_status;
+        if (asked == manager_double::other_success) return manager_double::other_success_status;
         return S_OK;
     }
 
