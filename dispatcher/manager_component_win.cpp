@@ -5,7 +5,7 @@
 namespace {
 // Only the main thread touches these (see the header).
 com_ptr<RX_manager_i> manager;
-HRESULT unavailable = E_FAIL;  // why calls cannot be forwarded; S_OK once it runs
+HRESULT unavailable = E_FAIL;  // why calls cannot be forwarded while no manager is held
 }  // namespace
 
 HRESULT create_manager() noexcept {
@@ -20,15 +20,13 @@ HRESULT create_manager() noexcept {
 
 HRESULT start_manager(KV_event* stop_event, KV_event* done_event) noexcept {
     if (!manager) return E_POINTER;
-    const HRESULT result = manager->start_manager(1, stop_event, done_event);
-    unavailable = FAILED(result) ? result : S_OK;
-    return result;
+    return manager->start_manager(1, stop_event, done_event);
 }
 
 bool manager_created() noexcept { return static_cast<bool>(manager); }
 
 HRESULT forward_call(const wchar_t* name, const wchar_t* envelope, BSTR* result) noexcept {
-    if (!manager || FAILED(unavailable)) return unavailable;
+    if (!manager) return unavailable;
     return manager->forward_call(name, envelope, result);
 }
 

@@ -9,15 +9,16 @@
 HRESULT create_manager() noexcept;
 
 // start_manager(1, stop_event, done_event) on the held component; E_POINTER without one.
-// A failed start keeps the pointer (it is released at the wind-up), but forwarded calls
-// then fail with the start's result instead of reaching a component that is not running.
+// A failed start keeps the pointer (it is released at the wind-up) and calls are still
+// forwarded to it: what a component that reported a failed start does with them is its
+// own business.
 HRESULT start_manager(KV_event* stop_event, KV_event* done_event) noexcept;
 
 // True while a component is held (created, whether or not it started).
 bool manager_created() noexcept;
 
-// Hands one call to the component. Without a running component: the HRESULT with which
-// creating or starting it failed (E_FAIL when neither was tried), `*result` untouched.
+// Hands one call to the held component. Without one: the HRESULT with which creating it
+// failed (E_FAIL when it was not tried), `*result` untouched.
 HRESULT forward_call(const wchar_t* name, const wchar_t* envelope, BSTR* result) noexcept;
 
 // Releases the component (when one is held) and forgets it.

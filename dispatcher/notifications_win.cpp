@@ -48,15 +48,49 @@ KV_string notification_event_text(const wchar_t* sid_text, const wchar_t* notifi
     return KV_stringf(L"%S[%s](%s)", notification_guid, sid_text, notification);
 }
 
+namespace {
+
+// The process's notification events, one per name, shared by every owner's map. The
+// events are never closed: a signal nobody has waited for yet stays pending until the
+// process ends.
+class notification_events {
+public:
+    KV_event& event_of(const std::wstring& name) {
+        const std::lock_guard<std::mutex> guard(lock_);
+        auto found = events_.find(name);
+        if (found == events_.end()) {
+            auto event = std::make_unique<KV_event>(name.c_str(), true, false);
+            found = events_.emplace(name, event.get()).first;
+            event.release();
+        }
+        return *found->second;
+    }
+    std::size_t size() {
+        const std::lock_guard<std::mutex> guard(lock_);
+        return events_.size();
+    }
+
+private:
+    std::mutex lock_;
+    std::map<std::wstring, KV_event*> events_;
+};
+
+notification_events& process_events() {
+    // Made on first use and never destroyed, so that no event closes at process exit
+    // while another thread may still signal.
+    static notification_events* const events = new notification_events;
+    return *events;
+}
+
+}  // namespace
+
+std::size_t notification_events_made() { return process_events().size(); }
+
 void notification_map::signal(const KV_string& event_text) {
     const std::wstring key(event_text.text() ? event_text.text() : L"");
     const std::lock_guard<std::mutex> guard(lock_);
     auto found = events_.find(key);
-    if (found == events_.end()) {
-        auto event = std::make_unique<KV_event>(key.c_str(), true, false);
-        found = events_.emplace(key, event.get()).first;
-        event.release();
-    }
+    if (found == events_.end()) found = events_.emplace(key, &process_events().event_of(key)).first;
     found->second->set_event();
 }
 

@@ -30,26 +30,31 @@ KV_string account_sid_text(const wchar_t* account);
 // text is written as "(null)".
 KV_string notification_event_text(const wchar_t* sid_text, const wchar_t* notification);
 
-// The events one owner has signalled, by name. Entries are never removed and the events
-// stay open until the process ends (a listener may still wait on them). Signalling takes
-// a lock, so that two threads may notify through one map.
+// The events one owner has signalled, by name. Every owner's map draws its events from
+// one process-wide set, one event per name, so that however many owners come and go the
+// process holds one handle per name. Entries are never removed and the events stay open
+// until the process ends (a listener may still wait on them). Signalling takes a lock, so
+// that two threads may notify through one map.
 class notification_map {
 public:
     notification_map() = default;
     notification_map(const notification_map&) = delete;
     notification_map& operator=(const notification_map&) = delete;
 
-    // Signals the event of that name, making it first when the map has none yet. A
+    // Signals the event of that name, making it first when the process has none yet. A
     // failure to make or signal the event is not reported; the entry stays.
     void signal(const KV_string& event_text);
+    // The names this map has signalled.
     std::size_t size() const;
 
 private:
     mutable std::mutex lock_;
-    // Not owned: the owner's end does not close the events, which stay open until the
-    // process ends, so that a signal nobody has waited for yet is not lost with them.
+    // Not owned: the process-wide set's, which never closes them.
     std::map<std::wstring, KV_event*> events_;
 };
+
+// The number of notification events the process has made (one per name).
+std::size_t notification_events_made();
 
 // Signals the notification of `user` (may be null: then the SID text is "(null)") through
 // `map`, opening the trace scope `scope` with the notification name. Always S_OK.

@@ -1,5 +1,6 @@
 #include "dispatcher/rx_core_service_disp_win.h"
 
+#include "dispatcher/logon_caller_win.h"
 #include "dispatcher/server_lock_win.h"
 
 #include <new>
@@ -53,6 +54,9 @@ HRESULT RX_core_service_disp::inner_unknown::QueryInterface(REFIID iid, void** o
     else if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_ISensLogon))
         *object = static_cast<ISensLogon*>(&self);
     else {
+        // COM marshals every object it hands out of the apartment, and asks it for its own
+        // marshaler first; the standard one serves it, as before.
+        if (IsEqualIID(iid, IID_IMarshal)) self.exported_.store(true);
         *object = nullptr;
         return E_NOINTERFACE;
     }
@@ -76,6 +80,11 @@ HRESULT RX_core_service_disp::QueryInterface(REFIID iid, void** object) {
 }
 ULONG RX_core_service_disp::AddRef() { return controlling_->AddRef(); }
 ULONG RX_core_service_disp::Release() { return controlling_->Release(); }
+
+bool RX_core_service_disp::logon_caller_admitted(trace_name scope) const noexcept {
+    const bool aggregated = controlling_ != &inner_;
+    return admit_logon_caller(scope, aggregated || exported_.load());
+}
 
 HRESULT RX_core_service_disp::notify(const wchar_t* user, const wchar_t* notification) {
     return ::notify(notifications_, L"RX_core_service_disp::notify", user, notification);

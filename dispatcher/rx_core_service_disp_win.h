@@ -8,6 +8,8 @@
 #include <oaidl.h>
 #include <sensevts.h>
 
+#include <atomic>
+
 #include "dispatcher/notifications_win.h"
 #include "dispatcher/rx_core_service.h"
 #include "dispatcher/type_info_win.h"
@@ -101,9 +103,16 @@ private:
     explicit RX_core_service_disp(IUnknown* outer) noexcept;
     ~RX_core_service_disp();
 
+    // True when the ISensLogon handler opened under `scope` may act for its caller; a
+    // refusal is traced there.
+    bool logon_caller_admitted(trace_name scope) const noexcept;
+
     inner_unknown inner_;
     IUnknown* controlling_;  // the outer object, or inner_
     LONG volatile references_ = 0;
+    // Set once COM has asked the object for IMarshal, to hand it out of its apartment:
+    // from then on a call without a call context may come from another process.
+    std::atomic<bool> exported_{false};
     notification_map notifications_;
 };
 

@@ -1,7 +1,8 @@
 // The ISensLogon handlers of RX_core_service_disp: the system's logon events become the
 // user's notifications; at logoff the vault driver first forgets the user's keys and
-// single-sign-on data. The user name comes from outside and is traced only as an
-// argument of a literal format.
+// single-sign-on data. Each handler acts only for the system's event delivery
+// (logon_caller_win.h); anyone else gets E_ACCESSDENIED and nothing happens. The user name
+// comes from outside and is traced only as an argument of a literal format.
 #include "dispatcher/rx_core_service_disp_win.h"
 
 #include "foundation/trace.h"
@@ -10,6 +11,8 @@
 #include <new>
 
 namespace {
+
+constexpr trace_name logoff_scope = L"RX_core_service_disp::Logoff";
 
 // Notifies and reports exhausted memory as the handler's result instead of throwing
 // across the COM boundary.
@@ -22,51 +25,76 @@ HRESULT notify_guarded(RX_core_service_disp& object, const wchar_t* user,
     }
 }
 
+// A driver request that failed leaves the user's keys loaded: the logoff says which one.
+void trace_failed_request(const wchar_t* step, HRESULT status) noexcept {
+    if (status >= 0) return;  // driver successes arrive as 0x10000000
+    trace_message(logoff_scope, L"Logoff could not %s for the user!\n", step);
+    trace_error(logoff_scope, static_cast<std::uint32_t>(status));
+}
+
+// Tells the vault driver to forget the user's keys and single-sign-on data. Every failure
+// is traced with its step and status; the logoff goes on to notify whatever happened.
+void forget_user(const wchar_t* user) noexcept {
+    try {
+        // The driver knows users by SID; without one the requests name no user.
+        KV_string sid_text = account_sid_text(user);
+        const char* driver_user = sid_text.text() != nullptr ? sid_text.narrow() : nullptr;
+        VX_vault_driver_com channel;  // without the driver every request fails at the device
+        trace_failed_request(L"unload_user_bkeys", channel.unload_user_bkeys(driver_user));
+        trace_failed_request(L"remove_sso_data", channel.remove_sso_data(driver_user));
+    } catch (const std::bad_alloc&) {
+        trace_message(logoff_scope, L"Logoff could not send its driver requests, out of memory!\n");
+        trace_error(logoff_scope, static_cast<std::uint32_t>(E_OUTOFMEMORY));
+    }
+}
+
 }  // namespace
 
 HRESULT RX_core_service_disp::Logon(BSTR user) {
-    trace_scope(L"RX_core_service_disp::Logon", 0, L"%s", user);
+    constexpr trace_name scope = L"RX_core_service_disp::Logon";
+    trace_scope(scope, 0, L"%s", user);
+    if (!logon_caller_admitted(scope)) return E_ACCESSDENIED;
     return notify_guarded(*this, user, L"user_logon");
 }
 
 HRESULT RX_core_service_disp::Logoff(BSTR user) {
-    trace_scope(L"RX_core_service_disp::Logoff", 0, L"%s", user);
-    try {
-        if (user != nullptr) {
-            // The driver knows users by SID; without one the requests name no user.
-            KV_string sid_text = account_sid_text(user);
-            const char* driver_user = sid_text.text() != nullptr ? sid_text.narrow() : nullptr;
-            VX_vault_driver_com channel;
-            channel.unload_user_bkeys(driver_user);
-            channel.remove_sso_data(driver_user);
-        }
-        return notify(user, L"user_logoff");
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    trace_scope(logoff_scope, 0, L"%s", user);
+    if (!logon_caller_admitted(logoff_scope)) return E_ACCESSDENIED;
+    if (user != nullptr) forget_user(user);
+    return notify_guarded(*this, user, L"user_logoff");
 }
 
 HRESULT RX_core_service_disp::StartShell(BSTR) {
-    trace_scope(L"RX_core_service_disp::StartShell", 0, L"E_NOTIMPL");
+    constexpr trace_name scope = L"RX_core_service_disp::StartShell";
+    trace_scope(scope, 0, L"E_NOTIMPL");
+    if (!logon_caller_admitted(scope)) return E_ACCESSDENIED;
     return E_NOTIMPL;
 }
 
 HRESULT RX_core_service_disp::DisplayLock(BSTR user) {
-    trace_scope(L"RX_core_service_disp::DisplayLock", 0, L"%s", user);
+    constexpr trace_name scope = L"RX_core_service_disp::DisplayLock";
+    trace_scope(scope, 0, L"%s", user);
+    if (!logon_caller_admitted(scope)) return E_ACCESSDENIED;
     return notify_guarded(*this, user, L"screen_lock");
 }
 
 HRESULT RX_core_service_disp::DisplayUnlock(BSTR user) {
-    trace_scope(L"RX_core_service_disp::DisplayUnlock", 0, L"%s", user);
+    constexpr trace_name scope = L"RX_core_service_disp::DisplayUnlock";
+    trace_scope(scope, 0, L"%s", user);
+    if (!logon_caller_admitted(scope)) return E_ACCESSDENIED;
     return notify_guarded(*this, user, L"screen_unlock");
 }
 
 HRESULT RX_core_service_disp::StartScreenSaver(BSTR user) {
-    trace_scope(L"RX_core_service_disp::StartScreenSaver", 0, L"%s", user);
+    constexpr trace_name scope = L"RX_core_service_disp::StartScreenSaver";
+    trace_scope(scope, 0, L"%s", user);
+    if (!logon_caller_admitted(scope)) return E_ACCESSDENIED;
     return notify_guarded(*this, user, L"screen_saver_activated");
 }
 
 HRESULT RX_core_service_disp::StopScreenSaver(BSTR user) {
-    trace_scope(L"RX_core_service_disp::StopScreenSaver", 0, L"%s", user);
+    constexpr trace_name scope = L"RX_core_service_disp::StopScreenSaver";
+    trace_scope(scope, 0, L"%s", user);
+    if (!logon_caller_admitted(scope)) return E_ACCESSDENIED;
     return notify_guarded(*this, user, L"screen_saver_deactivated");
 }

@@ -53,9 +53,11 @@ void xml_buffer::reserve(std::int32_t n) {
     // (n / block + 1) * block, refused when it would leave the 32-bit range.
     const std::int64_t grown = (static_cast<std::int64_t>(n) / block + 1) * block;
     if (grown >= INT32_MAX) throw std::bad_alloc();
-    auto* p = static_cast<xml_char*>(
-        std::realloc(text, kvxml_pool_round(static_cast<std::size_t>(grown + 1) * sizeof(xml_char))));
-    if (!p) throw std::bad_alloc();
+    // A new block, then the old one wiped as it goes back: realloc would leave a copy of
+    // the text in freed memory whenever it moves the block.
+    auto* p = allocate_units(static_cast<std::int32_t>(grown + 1));
+    std::memcpy(p, text, bytes_of(capacity + 1));
+    kvxml_pool_free(text, bytes_of(capacity + 1));
     text = p;
     capacity = static_cast<std::int32_t>(grown);
 }

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "foundation/kv_memory.h"
+
 // Under AddressSanitizer the cache marks what nobody may touch: a cached block whole, and
 // the rounding slack past the bytes a user asked for. So a read or write after release,
 // or past the end of a node, attribute or text array, is reported as it would be without
@@ -63,6 +65,7 @@ void* kvxml_pool_alloc(std::size_t n) noexcept {
     if (block) {
         KVXML_UNPOISON(block, cls * granule);
         c.lists[cls] = static_cast<free_block*>(block)->next;
+        static_cast<free_block*>(block)->next = nullptr;  // a reused block comes back all zero
         c.cached -= cls * granule;
     } else {
         block = std::malloc(cls * granule);
@@ -78,6 +81,7 @@ void kvxml_pool_free(void* p, std::size_t n) noexcept {
     thread_cache& c = cache;
     if (cls == 0 || cls > classes || c.closed || c.cached + cls * granule > kvxml_pool_limit) {
         KVXML_UNPOISON(p, kvxml_pool_round(n));
+        kv_memory::wipe(p, kvxml_pool_round(n));
         std::free(p);
         return;
     }
@@ -86,6 +90,7 @@ void kvxml_pool_free(void* p, std::size_t n) noexcept {
         if (kvxml_pool_thread_start) kvxml_pool_thread_start();
     }
     KVXML_UNPOISON(p, cls * granule);
+    kv_memory::wipe(p, cls * granule);
     auto* b = static_cast<free_block*>(p);
     b->next = c.lists[cls];
     c.lists[cls] = b;

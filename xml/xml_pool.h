@@ -6,6 +6,8 @@
 // realloc and free work on it; the cache only delays free(). It is per thread (no
 // locks, nothing shared), holds at most kvxml_pool_limit bytes and is emptied when the
 // thread ends (the platform layer installs kvxml_pool_thread_start for that). Blocks may be freed on another thread than the one that made them.
+// Call envelopes and results may carry secrets: every block given back is overwritten
+// with zeros before it goes to the cache or to the heap.
 #include <cstddef>
 
 // Bytes cached per thread: the blocks of a 1 MB envelope made only of the smallest
@@ -18,7 +20,8 @@ void* kvxml_pool_alloc(std::size_t n) noexcept;
 // The size a block of n bytes really gets, so a block reallocated to n bytes can later be
 // cached in the class of n.
 std::size_t kvxml_pool_round(std::size_t n) noexcept;
-// Gives back a block obtained with kvxml_pool_alloc(n) (or malloc(n) rounded the same way).
+// Wipes and gives back a block obtained with kvxml_pool_alloc(n) (or malloc(n) rounded
+// the same way).
 void kvxml_pool_free(void* p, std::size_t n) noexcept;
 
 // Called on a thread the first time it caches a block; the platform layer sets it to

@@ -68,7 +68,7 @@ TEST_F(ManagerRouting, ManagerStatusAndResultPassThrough) {
     EXPECT_EQ(manager_double::read_state().last_call, L"");
 }
 
-TEST_F(ManagerRouting, WithoutARunningManagerCallsFailWithTheReason) {
+TEST_F(ManagerRouting, CallsFailWithoutAManagerAndReachOneThatFailedToStart) {
     ASSERT_EQ(doubles::unregister_double(doubles::manager_double_dll), S_OK);
     const HRESULT created = create_manager();
     EXPECT_EQ(created, REGDB_E_CLASSNOTREG);
@@ -77,13 +77,17 @@ TEST_F(ManagerRouting, WithoutARunningManagerCallsFailWithTheReason) {
     EXPECT_EQ(outcome.returned, S_FALSE);
     EXPECT_EQ(outcome.ret_code, created);
 
+    // A component that reported a failed start is kept and still gets the calls.
     ASSERT_EQ(manager_double::register_double(), S_OK);
     ASSERT_TRUE(manager_double::set_start_failure(E_ACCESSDENIED));
     ASSERT_EQ(create_manager(), S_OK);
     EXPECT_EQ(start_manager(&stop_, &done_), E_ACCESSDENIED);
+    EXPECT_TRUE(manager_created());
     outcome = call(dispatcher_.get(), L"<function name=\"x\"/>");
-    EXPECT_EQ(outcome.ret_code, E_ACCESSDENIED);
-    EXPECT_EQ(manager_double::read_state().call_count, 0u) << "a manager that did not start is not called";
+    EXPECT_EQ(outcome.returned, S_OK);
+    EXPECT_EQ(outcome.ret_code, S_OK);
+    EXPECT_EQ(manager_double::read_state().call_count, 1u);
+    EXPECT_EQ(manager_double::read_state().last_call, L"x");
 }
 
 }  // namespace

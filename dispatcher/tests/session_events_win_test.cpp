@@ -8,10 +8,16 @@
 #include "dispatcher/tests/dispatcher_support_win.h"
 #include "foundation/kv_memory.h"
 #include "foundation/tests/trace_capture_win.h"
+#include "foundation/trace_test_seam_win.h"
 #include "tests/doubles/vault_driver_double_win.h"
 #include "tests/support/child_process_win.h"
+#include "tests/support/process_handles_win.h"
 
+#include <cstdio>
+
+#include <atomic>
 #include <new>
+#include <optional>
 
 namespace {
 using namespace dispatcher_test;
@@ -128,6 +134,86 @@ TEST_F(SessionEvents, ExhaustedMemoryIsTheHandlersResult) {
     EXPECT_EQ(locked, E_OUTOFMEMORY);
     EXPECT_EQ(logged_off, E_OUTOFMEMORY);
     EXPECT_EQ(logon_->DisplayLock(system.get()), S_OK) << "the object serves on";
+}
+
+// Once armed, fails the first allocation of SYSTEM's SID text ("S-1-5-18" and its NUL in
+// UTF-16: 18 bytes), the first text the logoff's driver step makes.
+std::atomic<bool> fail_sid_text{false};
+void* fail_sid_text_allocate(std::size_t bytes) {
+    if (bytes == 9 * sizeof(wchar_t) && fail_sid_text.exchange(false)) throw std::bad_alloc();
+    return ::operator new(bytes);
+}
+
+TEST_F(SessionEvents, ALogoffThatCannotReachTheDriverSaysWhyAndStillNotifies) {
+    ASSERT_TRUE(vault_double::start());
+    const struct {
+        const char* what;
+        void (*arrange)();
+        std::vector<std::wstring> traced;
+    } rows[] = {
+        {"out of memory", [] { fail_sid_text = true; },
+         {L"Logoff could not send its driver requests, out of memory!", L"Error: 0x8007000e"}},
+        {"driver error", [] {
+             const std::int32_t status = static_cast<std::int32_t>(0xC0000022);  // access denied
+             vault_double::script({vault_double::reply::answer(status, {0x00, 0x00}),
+                                   vault_double::reply::answer(status, {0x00, 0x00})});
+         },
+         {L"Logoff could not unload_user_bkeys for the user!", L"Error: 0xd0000022",
+          L"Logoff could not remove_sso_data for the user!", L"Error: 0xd0000022"}},
+        {"no driver", [] { vault_double::stop(); },
+         {L"Logoff could not unload_user_bkeys for the user!", L"Error: 0x80070006",
+          L"Logoff could not remove_sso_data for the user!", L"Error: 0x80070006"}},
+    };
+    const unique_bstr system(SysAllocString(L"SYSTEM"));
+    // The trace switch is read once per row, before the failing allocation is armed.
+    trace_set_switch_lifetime(0xFFFFFFFFu);
+    for (const auto& row : rows) {
+        trace_test::trace_capture capture;
+        ASSERT_TRUE(capture.ready());
+        trace_message(L"SessionEvents::logoff_failures", L"%S\n", row.what);
+        ASSERT_TRUE(vault_double::script({}));
+        KV_event logged_off(event_text(L"S-1-5-18", L"user_logoff").c_str(), true, false);
+        row.arrange();
+        const auto previous = kv_memory::install_allocator({fail_sid_text_allocate, plain_release});
+        const HRESULT result = logon_->Logoff(system.get());
+        kv_memory::install_allocator(previous);
+        fail_sid_text = false;
+        EXPECT_EQ(result, S_OK) << row.what;
+        EXPECT_TRUE(logged_off.wait(0)) << row.what << ": user_logoff still signalled";
+        std::vector<std::wstring> traced = trace_messages(L"RX_core_service_disp::Logoff");
+        std::size_t next = 0;
+        for (const std::wstring& text : traced)
+            if (next < row.traced.size() && text.find(row.traced[next]) != std::wstring::npos) ++next;
+        std::wstring all;
+        for (const std::wstring& text : traced) all += text + L"\n";
+        EXPECT_EQ(next, row.traced.size()) << row.what << ": the step and its status are traced in\n"
+                                           << testing::PrintToString(all);
+    }
+    trace_set_switch_lifetime(trace_default_switch_lifetime);
+    ASSERT_TRUE(vault_double::start());
+    vault_double::script({});
+}
+
+TEST_F(SessionEvents, AThousandObjectsShareOneEventPerName) {
+    const unique_bstr system(SysAllocString(L"SYSTEM"));
+    logon_->Logon(system.get());  // what the platform opens on the first lookups stays open
+    const std::size_t names_before = notification_events_made();
+    const std::optional<DWORD> before = process_handles::count(GetCurrentProcessId());
+    ASSERT_TRUE(before);
+    for (int i = 0; i < 1000; ++i) {
+        const com_ptr<RX_core_service_disp_i> object = new_dispatcher();
+        ASSERT_TRUE(object);
+        auto* each = static_cast<RX_core_service_disp*>(object.get());
+        EXPECT_EQ(each->DisplayLock(system.get()), S_OK);
+        EXPECT_EQ(each->DisplayUnlock(system.get()), S_OK);
+    }
+    const std::optional<DWORD> after = process_handles::count(GetCurrentProcessId());
+    ASSERT_TRUE(after);
+    const std::size_t names = notification_events_made() - names_before;
+    std::printf("handles before %lu, after 1000 objects each signalling 2 names: %lu (%zu new names)\n",
+                static_cast<unsigned long>(*before), static_cast<unsigned long>(*after), names);
+    EXPECT_EQ(names, 2u);
+    EXPECT_LE(*after, *before + names);
 }
 
 TEST_F(SessionEvents, ClientTextIsWrittenAsItStands) {

@@ -1,10 +1,10 @@
 #include "tests/reliability/reliability_support_win.h"
 
 #include "tests/doubles/manager/manager_double_win.h"
+#include "tests/support/process_handles_win.h"
 #include "xml/kv_xml.h"
 
 #include <psapi.h>
-#include <winternl.h>
 
 #include <cstdio>
 #include <vector>
@@ -54,44 +54,6 @@ std::string shown(const std::wstring& text) {
     for (std::size_t i = 0; i < text.size() && i < 120; ++i)
         out += text[i] >= 0x20 && text[i] < 0x7F ? static_cast<char>(text[i]) : '.';
     return out + (text.size() > 120 ? "... (" + std::to_string(text.size()) + " units)" : "");
-}
-
-// SystemExtendedHandleInformation: every handle of every process, with its owner.
-struct handle_entry {
-    void* object;
-    ULONG_PTR process_id;
-    ULONG_PTR handle;
-    ULONG access;
-    USHORT creator_back_trace;
-    USHORT object_type;
-    ULONG attributes;
-    ULONG reserved;
-};
-struct handle_table {
-    ULONG_PTR count;
-    ULONG_PTR reserved;
-    handle_entry entries[1];
-};
-constexpr auto system_extended_handle_information = static_cast<SYSTEM_INFORMATION_CLASS>(64);
-constexpr NTSTATUS info_length_mismatch = static_cast<NTSTATUS>(0xC0000004);
-
-std::optional<DWORD> handles_in_system_table(DWORD process_id) {
-    std::vector<unsigned char> buffer(1 << 20);
-    for (;;) {
-        ULONG needed = 0;
-        const NTSTATUS status = NtQuerySystemInformation(system_extended_handle_information, buffer.data(),
-                                                         static_cast<ULONG>(buffer.size()), &needed);
-        if (status == info_length_mismatch && buffer.size() < (256u << 20)) {
-            buffer.resize(buffer.size() * 2);
-            continue;
-        }
-        if (status != 0) return std::nullopt;
-        const auto* table = reinterpret_cast<const handle_table*>(buffer.data());
-        DWORD count = 0;
-        for (ULONG_PTR i = 0; i < table->count; ++i)
-            if (table->entries[i].process_id == process_id) ++count;
-        return count;
-    }
 }
 
 }  // namespace
@@ -196,7 +158,7 @@ process_usage usage_of(DWORD process_id) {
     usage.private_bytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
     usage.handles = usage.reported_handles;
     if (usage.handles == 0) {  // a live process always holds handles: the count is not kept
-        const std::optional<DWORD> counted = handles_in_system_table(process_id);
+        const std::optional<DWORD> counted = process_handles::in_system_table(process_id);
         if (!counted) return usage;
         usage.handles = *counted;
     }

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "xml/xml_pool.h"
 #include "xml_test_support.h"
@@ -46,6 +48,53 @@ TEST(XmlPool, DetachedStringsAreFreedWithFree) {
         doc->create_new();
         xml_char* s = doc->to_string();
         std::free(s);
+    }
+}
+
+// Takes every block the cache holds, class by class, and counts those that still hold a
+// non-zero byte; a block the cache did not have is left aside unread.
+std::size_t unwiped_cached_blocks() {
+    std::vector<std::pair<void*, std::size_t>> taken;
+    std::size_t unwiped = 0;
+    for (std::size_t bytes = 16; bytes <= 256; bytes += 16) {
+        for (;;) {
+            const std::size_t cached = kvxml_pool_cached_bytes();
+            auto* block = static_cast<unsigned char*>(kvxml_pool_alloc(bytes));
+            taken.emplace_back(block, bytes);
+            if (kvxml_pool_cached_bytes() == cached) break;  // a fresh heap block: the class is empty
+            for (std::size_t i = 0; i < bytes; ++i)
+                if (block[i] != 0) {
+                    ++unwiped;
+                    break;
+                }
+        }
+    }
+    for (const auto& [block, bytes] : taken) kvxml_pool_free(block, bytes);
+    return unwiped;
+}
+
+TEST(XmlPool, ReleasedTreesGoBackToTheCacheWiped) {
+    // Call envelopes carry secrets in names, attributes and texts, short and long; a text
+    // that grows moves to larger blocks on the way, leaving each smaller one behind.
+    const char* const documents[] = {
+        "<function name='vault_unlock'><key id='k1' value='S3cr3t-0123456789abcdef'/></function>",
+        "<a><b>p4ssw0rd p4ssw0rd p4ssw0rd p4ssw0rd p4ssw0rd p4ssw0rd p4ssw0rd p4ssw0rd p4ssw0rd "
+        "p4ssw0rd p4ssw0rd p4ssw0rd p4ssw0rd p4ssw0rd p4ssw0rd</b><c x='&amp;&lt;'>t</c></a>",
+        "<S3cr3tName attribute_with_a_long_name='v'>line\none\nline two</S3cr3tName>",
+    };
+    for (const char* text : documents) {
+        {
+            doc_ptr doc = new_doc();
+            ASSERT_EQ(1, doc->load_from_string(X(text).c_str())) << text;
+            KV_xml_node* root = doc->get_root()->get_child(0, nullptr);
+            ASSERT_NE(nullptr, root);
+            xml_string grown;
+            for (int i = 0; i < 40; ++i) root->set_text((grown += X("S3cr3t grows ")).c_str());
+            xml_char* s = doc->to_string();
+            doc->free_string(s);
+        }
+        EXPECT_GT(kvxml_pool_cached_bytes(), 0u);
+        EXPECT_EQ(0u, unwiped_cached_blocks()) << text;
     }
 }
 
