@@ -19,7 +19,7 @@ std::int32_t exchange(ProtocolBuffersWriter& writer, const protocol_buffers::buf
     const std::uint32_t len = writer.size();
     std::int32_t result = vault_status::fail;
     std::uint32_t cap = driver_frame::first_reply_capacity;
-    for (;;) {
+    for (std::uint32_t resends = 0;; ++resends) {
         const std::uint32_t size = driver_frame::buffer_size(len, cap);
         frame_buffer attempt = allocate_frame(frame_functions, size);
         if (!attempt) {
@@ -37,6 +37,10 @@ std::int32_t exchange(ProtocolBuffersWriter& writer, const protocol_buffers::buf
         }
         const driver_frame::reply_verdict verdict = driver_frame::judge_reply(attempt.data(), returned, cap);
         if (verdict.kind == driver_frame::reply_verdict::grow) {
+            if (resends == most_resends) {
+                result = vault_status::insufficient_resources;
+                break;
+            }
             cap = verdict.value;  // this attempt's buffer is wiped and freed here
             continue;
         }

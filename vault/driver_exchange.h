@@ -11,13 +11,20 @@
 
 namespace driver_exchange {
 
+// Resends with a larger reply buffer after the first attempt. A driver whose reply grows
+// between attempts gets a few, each with at least the room it asked for; one that keeps
+// asking is refused with 0xD000009A instead of keeping the caller (a logoff) in a loop
+// of up to hundreds of millions of attempts.
+inline constexpr std::uint32_t most_resends = 3;
+
 // The owner of a frame buffer: zero-filled when made, wiped over its whole size before it
 // goes back to its release function.
 using frame_buffer = kv_memory::wiped_buffer<std::uint8_t>;
 // size bytes from the pair; an empty owner when size is 0 or the allocation fails.
 frame_buffer allocate_frame(const protocol_buffers::buffer_functions& functions, std::uint32_t size) noexcept;
 
-// The synchronous device-control call of one attempt.
+// The device-control call of one attempt. It returns once the driver is done with the
+// buffer (also when the driver completes the request later than the call itself).
 class device_control {
 public:
     // Sends the first input_length bytes of buffer and lets the driver write up to
@@ -34,7 +41,7 @@ protected:
 // 0 (S_OK): frame holds the reply frame and reader spans its payload. Otherwise frame
 // and reader are left alone and the result is
 // 0xD000009A the writer failed, or a reply asked for more room than can be made (above
-//   512 MiB) or allocated;
+//   512 MiB) or allocated, or for more room again after most_resends resends;
 // HRESULT_FROM_WIN32 of the device-control error (E_FAIL if it reported none);
 // E_INVALIDARG a short reply, wrong magic, or a length that neither matches nor grows;
 // status OR 0x10000000 for a negative status in the reply header.

@@ -1,8 +1,9 @@
 #pragma once
 // ProtocolBuffersDriverCall: one request/reply exchange with the vault driver. The request
-// is encoded into the writer, framed, sent in one synchronous device-control call, the
+// is encoded into the writer, framed, sent in one device-control call that returns only
+// when the driver has completed it (a driver that pends the request is waited for), the
 // reply frame is checked (and the call repeated with a larger buffer when the driver asks
-// for more room), and the reader is left spanning the reply payload.
+// for more room, a few times at most), and the reader is left spanning the reply payload.
 //
 // The call owns the writer's data and the frame buffer of a successful exchange; both are
 // wiped and released when the call is destroyed, on every path.
@@ -39,7 +40,8 @@ public:
     // Sends the writer's request and checks the reply. S_OK: the reader spans the reply
     // payload and the call holds the frame. Otherwise (no frame held):
     // 0xD000009A the writer failed, or a reply asked for more room than can be made
-    //   (above 512 MiB) or allocated;
+    //   (above 512 MiB) or allocated, or for more room again after the last resend
+    //   (driver_exchange::most_resends);
     // HRESULT_FROM_WIN32 of the device-control error (E_FAIL if it reported none);
     // E_INVALIDARG a short reply, wrong magic, or a length that neither matches nor grows;
     // status OR 0x10000000 for a negative status in the reply header.

@@ -19,17 +19,58 @@ unique_file open_device() {
 
 exchange_result exchange(HANDLE device, const std::vector<uint8_t>& input,
                          uint32_t output_length) {
-    std::vector<uint8_t> buffer(std::max<size_t>(std::max<size_t>(input.size(), output_length), 1));
-    std::copy(input.begin(), input.end(), buffer.begin());
+    return overlapped_exchange(device, input, output_length).finish();
+}
+
+overlapped_exchange::overlapped_exchange(HANDLE device, const std::vector<uint8_t>& input,
+                                         uint32_t output_length, uint32_t code)
+    : device_(device),
+      event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      buffer_(std::max<size_t>(std::max<size_t>(input.size(), output_length), 1)),
+      output_length_(output_length) {
+    std::copy(input.begin(), input.end(), buffer_.begin());
+    overlapped_.hEvent = event_.get();
     DWORD returned = 0;
-    exchange_result result;
-    result.ok = DeviceIoControl(device, control_code, buffer.data(),
-                                static_cast<DWORD>(input.size()), buffer.data(), output_length,
-                                &returned, nullptr) != FALSE;
-    result.error = result.ok ? 0 : GetLastError();
-    buffer.resize(std::min<size_t>(returned, output_length));
-    result.output = std::move(buffer);
-    return result;
+    if (DeviceIoControl(device, code, buffer_.data(), static_cast<DWORD>(input.size()),
+                        buffer_.data(), output_length, &returned, &overlapped_)) {
+        result_.ok = true;
+        buffer_.resize(std::min<size_t>(returned, output_length));
+        finished_ = true;
+        return;
+    }
+    result_.error = GetLastError();
+    pending_ = result_.error == ERROR_IO_PENDING;
+    finished_ = !pending_;
+    if (finished_) buffer_.clear();
+}
+
+overlapped_exchange::~overlapped_exchange() {
+    // The driver writes into the buffer until the call is complete.
+    if (!finished_) finish();
+}
+
+exchange_result overlapped_exchange::finish() {
+    if (!finished_) {
+        DWORD returned = 0;
+        result_.ok = GetOverlappedResult(device_, &overlapped_, &returned, TRUE) != FALSE;
+        result_.error = result_.ok ? 0 : GetLastError();
+        buffer_.resize(result_.ok ? std::min<size_t>(returned, output_length_) : 0);
+        finished_ = true;
+    }
+    result_.output = buffer_;
+    return result_;
+}
+
+bool complete_held_request(HANDLE give_up) {
+    unique_file device = open_device();
+    if (!device) return false;
+    overlapped_exchange wait(device.get(), {}, 0, hold_wait_code);
+    if (wait.pending()) {
+        const HANDLE events[] = {wait.completion_event(), give_up};
+        if (WaitForMultipleObjects(give_up ? 2 : 1, events, FALSE, INFINITE) != WAIT_OBJECT_0)
+            CancelIoEx(device.get(), nullptr);
+    }
+    return wait.finish().ok && overlapped_exchange(device.get(), {}, 0, hold_release_code).finish().ok;
 }
 
 double measure_round_trip_us(unsigned calls, size_t payload_size) {

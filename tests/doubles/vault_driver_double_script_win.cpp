@@ -40,10 +40,24 @@ reply reply::fail(int32_t ntstatus) {
     return reply{kind::fail, ntstatus, {}};
 }
 
+reply reply::grow() { return reply{kind::grow, 0, {}}; }
+
+reply reply::garbage(uint32_t seed, uint32_t count) {
+    reply r{kind::garbage, static_cast<int32_t>(seed), {}};
+    append_u32(r.bytes, count);
+    return r;
+}
+
+reply reply::pended(reply r) {
+    r.held = true;
+    return r;
+}
+
 bool script(const std::vector<reply>& replies) {
+    constexpr uint8_t held_flag = 0x80;
     std::vector<uint8_t> encoded;
     for (const reply& r : replies) {
-        encoded.push_back(static_cast<uint8_t>(r.type));
+        encoded.push_back(static_cast<uint8_t>(static_cast<uint8_t>(r.type) | (r.held ? held_flag : 0)));
         encoded.insert(encoded.end(), 3, 0);
         append_u32(encoded, static_cast<uint32_t>(r.status));
         append_u32(encoded, static_cast<uint32_t>(r.bytes.size()));

@@ -28,13 +28,17 @@ inline constexpr const wchar_t* service_name = L"QlnVSROV";
 inline constexpr uint32_t control_code = 0x00222EEC;
 inline constexpr uint32_t frame_magic = 0xCAFEBEEF;
 inline constexpr uint32_t header_size = 16;
+// The double's own codes for held requests (see complete_held_request).
+inline constexpr uint32_t hold_wait_code = 0x00222FC0;
+inline constexpr uint32_t hold_release_code = 0x00222FC4;
 
 // One scripted reply. Build with the factories; the fields are the wire form of the entry.
 struct reply {
-    enum class kind : uint8_t { answer = 1, raw = 2, fail = 3 };
+    enum class kind : uint8_t { answer = 1, raw = 2, fail = 3, grow = 4, garbage = 5 };
     kind type = kind::answer;
-    int32_t status = 0;          // answer: frame status; fail: NT status of the IRP
-    std::vector<uint8_t> bytes;  // answer: payload; raw: the verbatim reply bytes
+    int32_t status = 0;          // answer: frame status; fail: NT status of the IRP; garbage: seed
+    std::vector<uint8_t> bytes;  // answer: payload; raw: the verbatim reply bytes; garbage: u32 count
+    bool held = false;           // the request is pended until complete_held_request
 
     // Well-behaved reply. When 16 + payload does not fit the caller's output length, the
     // driver answers a 16-byte header {magic, status 0, payload_length = payload size} and
@@ -45,6 +49,16 @@ struct reply {
     // Completes the request with this NT status and 0 bytes (DeviceIoControl fails
     // unless the status is a success); popped.
     static reply fail(int32_t ntstatus);
+    // A header {magic, status 0, payload_length = output length - 16 + 1} and 16 bytes
+    // returned, on every request until the script is replaced: a driver that always asks
+    // for one byte more room than it was given.
+    static reply grow();
+    // The whole output buffer filled with bytes from the seed that do not begin with the
+    // magic; `count` of them returned (cut to the output length); popped.
+    static reply garbage(uint32_t seed, uint32_t count = 0xFFFFFFFFu);
+    // The same reply, but the driver marks the request pending, prepares the reply and
+    // completes it only when complete_held_request() releases it.
+    static reply pended(reply r);
 };
 
 // Installs (copies the built .sys to C:\windows\system32\drivers\, creates the demand-start
@@ -79,10 +93,41 @@ struct exchange_result {
     DWORD error = 0;             // GetLastError when !ok
     std::vector<uint8_t> output; // the bytes returned (size = bytes-returned count)
 };
-// One synchronous DeviceIoControl with one buffer as input (input.size() bytes) and output
-// (output_length bytes), the way the vault channel calls the driver.
+// One DeviceIoControl with one buffer as input (input.size() bytes) and output
+// (output_length bytes), waited for when the driver pends it.
 exchange_result exchange(HANDLE device, const std::vector<uint8_t>& input,
                          uint32_t output_length);
+
+// One DeviceIoControl with an OVERLAPPED on a device opened by open_device(), for
+// watching a held request: pending() tells whether the call returned ERROR_IO_PENDING,
+// finish() waits for the completion and owns the buffer until then.
+class overlapped_exchange {
+public:
+    overlapped_exchange(HANDLE device, const std::vector<uint8_t>& input, uint32_t output_length,
+                        uint32_t code = control_code);
+    ~overlapped_exchange();
+    overlapped_exchange(const overlapped_exchange&) = delete;
+    overlapped_exchange& operator=(const overlapped_exchange&) = delete;
+    bool pending() const { return pending_; }
+    HANDLE completion_event() const { return event_.get(); }
+    exchange_result finish();
+
+private:
+    HANDLE device_;
+    unique_handle event_;
+    OVERLAPPED overlapped_{};
+    std::vector<uint8_t> buffer_;
+    uint32_t output_length_;
+    bool pending_ = false;
+    bool finished_ = false;
+    exchange_result result_;
+};
+
+// Waits until the driver holds a request (of any process), then has it completed with its
+// prepared reply. Blocks; call it from another thread than the held call's. Gives up when
+// give_up (an event, optional) is signalled first. False when the device cannot be opened
+// or no request was held and released.
+bool complete_held_request(HANDLE give_up = nullptr);
 
 // Mean microseconds of one bare DeviceIoControl round trip (request frame with
 // payload_size bytes, output 1024 + 16) over `calls` calls on one handle. The calls are

@@ -3,7 +3,8 @@
 // answer with a header (right or wrong magic, any status, a payload length that fits,
 // grows, or is arbitrary) and payload bytes. Checked on every attempt: the frame carries
 // the magic, zeros and the request; the input length is the request's plus 16; the reply
-// room starts at 1024 bytes and grows only to what the driver asked for; the buffer holds
+// room starts at 1024 bytes and grows only to what the driver asked for, on at most
+// driver_exchange::most_resends resends after the first attempt; the buffer holds
 // the whole reply room (AddressSanitizer watches the driver's writes). Checked at the end:
 // the result is what the frame rules give for the last reply; the request bytes are wiped;
 // every frame buffer is wiped before it is released; on success the reader spans exactly
@@ -58,6 +59,7 @@ public:
         const std::uint32_t cap = output_length - 16;
         FUZZ_CHECK(cap == expected_cap_);
         ++attempts_;
+        FUZZ_CHECK(attempts_ <= 1 + static_cast<int>(driver_exchange::most_resends));
 
         const std::uint8_t op = script_.byte();
         if (op % 8 == 0) {
@@ -94,7 +96,8 @@ public:
         } else if (std::uint64_t{payload_length} + 16 == returned && returned <= std::uint64_t{cap} + 16) {
             outcome_ = vault_status::ok;
         } else if (payload_length > cap) {
-            // Room for more is made, or refused above 512 MiB or by the heap.
+            // Room for more is made, or refused above 512 MiB, by the heap, or after the
+            // last resend.
             outcome_ = vault_status::insufficient_resources;
             expected_cap_ = payload_length;
         } else {

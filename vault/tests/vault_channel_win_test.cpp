@@ -1,12 +1,15 @@
 // The channel end to end through the vault-driver double: request frames as the driver
-// sees them, reply checks, the resend, and the wiping of request and frame.
+// sees them, reply checks, the resend and its bound, requests the driver pends, and the
+// wiping of request and frame.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "tests/doubles/vault_driver_double_win.h"
 #include "tests/support/bytes.h"
 #include "tests/support/recording_allocator.h"
+#include "vault/driver_exchange.h"
 #include "vault/protocol_buffers_driver_call_win.h"
 #include "vault/tests/reply_payloads.h"
 #include "vault/tests/test_key_support.h"
@@ -148,6 +151,10 @@ TEST_F(VaultChannelTest, ReplyOutcomes) {
         {"capacity just fitting 32 bits", {reply::raw(frame_header(0xCAFEBEEF, 0, 0xFFFFFFEF))}, 0xD000009A},
         {"capacity above 512 MiB", {reply::raw(frame_header(0xCAFEBEEF, 0, 0x20000001))}, 0xD000009A},
         {"device call fails", {reply::fail(static_cast<std::int32_t>(0xC0000022))}, 0x80070005},
+        {"garbage over the whole reply room", {reply::garbage(1)}, 0x80070057},
+        {"garbage of a header's size", {reply::garbage(2, 16)}, 0x80070057},
+        {"garbage shorter than a header", {reply::garbage(3, 5)}, 0x80070057},
+        {"a driver that always asks for one byte more", {reply::grow()}, 0xD000009A},
     };
     VX_vault_driver_com channel;
     for (const auto& row : rows) {
@@ -185,11 +192,74 @@ TEST_F(VaultChannelTest, LargeReplyIsFetchedWithALargerBuffer) {
     EXPECT_EQ(vault_double::pending_replies(), 0u);
 }
 
-TEST_F(VaultChannelTest, GrowthThatStopsGrowingFails) {
-    vault_double::script({reply::raw(frame_header(0xCAFEBEEF, 0, 3000)), reply::raw(frame_header(0xCAFEBEEF, 0, 2000))});
+TEST_F(VaultChannelTest, ResendsEndWhenTheDriverStopsGrowingOrAfterAFew) {
+    const struct { const char* name; std::vector<reply> script; std::uint32_t result; std::size_t requests; } rows[] = {
+        {"growth that stops", {reply::raw(frame_header(0xCAFEBEEF, 0, 3000)), reply::raw(frame_header(0xCAFEBEEF, 0, 2000))},
+         0x80070057, 2},
+        {"growth that never stops", {reply::grow()}, 0xD000009A, 1 + driver_exchange::most_resends},
+    };
     VX_vault_driver_com channel;
-    EXPECT_EQ(u(channel.send_operation_5()), 0x80070057u);
-    EXPECT_EQ(vault_double::requests().size(), 2u);
+    for (const auto& row : rows) {
+        vault_double::script(row.script);
+        vault_double::clear_requests();
+        EXPECT_EQ(u(channel.send_operation_5()), row.result) << row.name;
+        const auto frames = vault_double::requests();
+        EXPECT_EQ(frames.size(), row.requests) << row.name;
+        for (const auto& frame : frames) EXPECT_EQ(frame, frame_header(0xCAFEBEEF, 0, 0) + hex("08 05")) << row.name;
+    }
+}
+
+// The driver pends each request and completes it only after the channel's call has
+// returned ERROR_IO_PENDING: the reply must land in a frame that still lives, and the
+// result and payload must be those of the completed reply.
+TEST_F(VaultChannelTest, PendedRequestsCompleteIntoALiveFrame) {
+    const bytes large = hex("00 00") + repeat(0x33, 2998);
+    const struct {
+        const char* name;
+        std::vector<reply> script;
+        std::size_t holds;
+        std::uint32_t result, status;
+        bytes payload;
+    } rows[] = {
+        {"status reply", {reply::pended(reply::answer(0, {0x00, 0x00}))}, 1, 0, 0x10000000, hex("00 00")},
+        {"large reply, both attempts pended", {reply::pended(reply::answer(0, large))}, 2, 0, 0x10000000, large},
+        {"failure status", {reply::pended(reply::answer(static_cast<std::int32_t>(0xC0000022), {}))}, 1, 0xD0000022, 0, {}},
+        {"failed request", {reply::pended(reply::fail(static_cast<std::int32_t>(0xC0000022)))}, 1, 0x80070005, 0, {}},
+        {"garbage", {reply::pended(reply::garbage(4))}, 1, 0x80070057, 0, {}},
+    };
+    VX_vault_driver_com channel;
+    unique_handle give_up(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(give_up);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(vault_double::script(row.script));
+        vault_double::clear_requests();
+        ResetEvent(give_up.get());
+        std::size_t released = 0;
+        std::thread releaser([&] {
+            while (released < row.holds && vault_double::complete_held_request(give_up.get())) ++released;
+        });
+        recording_allocator::reset();
+        {
+            ProtocolBuffersDriverCall call(&channel, recording_allocator::functions(), recording_allocator::functions());
+            vault_request::write_user_operation(call.writer(), vault_request::op_remove_sso_data, "S-1-5-18");
+            const std::uint32_t len = call.writer().size();
+            const std::uint32_t result = u(call.callUnchecked());
+            SetEvent(give_up.get());  // a releaser still waiting for a request stops
+            releaser.join();
+            EXPECT_EQ(released, row.holds);
+            EXPECT_EQ(result, row.result);
+            EXPECT_EQ(bytes(call.writer().data(), call.writer().data() + len), repeat(0, len));
+            if (result == 0) {
+                EXPECT_EQ(bytes(call.reader().start(), call.reader().end()), row.payload);
+                EXPECT_EQ(u(call.readStatus()), row.status);
+            }
+        }
+        EXPECT_EQ(vault_double::requests().size(), row.holds);
+        const auto& log = recording_allocator::current();
+        EXPECT_EQ(log.live, 0u);
+        for (const auto& r : log.releases) EXPECT_TRUE(r.all_zero) << "released " << r.size << " bytes unwiped";
+    }
 }
 
 TEST_F(VaultChannelTest, FailedRequestGrowthNeverReachesTheDriver) {
@@ -230,6 +300,7 @@ TEST_F(VaultChannelTest, RequestAndFrameAreWiped) {
         {"resend", {reply::answer(0, repeat(0, 3000))}, 0, {1040, 3016}},
         {"driver failure", {reply::answer(static_cast<std::int32_t>(0xC0000022), {})}, 0xD0000022, {1040}},
         {"wrong magic", {reply::raw(frame_header(1, 0, 0))}, 0x80070057, {1040}},
+        {"ever-growing driver", {reply::grow()}, 0xD000009A, {1040, 1041, 1042, 1043}},
     };
     test_key key;
     key.key_data = key32();

@@ -6,11 +6,21 @@
  * rejected ones included. The reply comes from the head entry of the REG_BINARY value
  * "Replies" under the service's Parameters key, re-read on each request; an entry is
  * [u8 kind][3 zero bytes][i32 status][u32 length][length bytes], kinds as in ENTRY_*.
- * Popping an entry rewrites the value with the entries after it. Every request completes
- * inside the dispatch routine, never pending. */
+ * Popping an entry rewrites the value with the entries after it.
+ *
+ * A request completes inside the dispatch routine unless its entry's kind carries
+ * ENTRY_HELD: then its reply is prepared, the request is marked pending and held until a
+ * test releases it through the two test control codes (HOLD_WAIT_CODE completes once a
+ * request is held, HOLD_RELEASE_CODE completes the held one), so the client's call has
+ * returned ERROR_IO_PENDING before the driver writes its reply. A held request that is
+ * cancelled (CancelIoEx, the end of its thread) or whose file is cleaned up completes with
+ * STATUS_CANCELLED. (Wine 8 sends no cleanup while a request of the file is pending.) */
 #include <ntddk.h>
 
 #define VAULT_CONTROL_CODE 0x00222EECu
+/* The test's own codes: CTL_CODE(FILE_DEVICE_UNKNOWN, 0xBF0 / 0xBF1, METHOD_BUFFERED, 0). */
+#define HOLD_WAIT_CODE 0x00222FC0u
+#define HOLD_RELEASE_CODE 0x00222FC4u
 #define FRAME_MAGIC 0xCAFEBEEFu
 #define HEADER_SIZE 16u
 #define POOL_TAG 0x646C5651u /* "QVld" in pool dumps */
@@ -18,6 +28,9 @@
 #define ENTRY_ANSWER 1
 #define ENTRY_RAW 2
 #define ENTRY_FAIL 3
+#define ENTRY_GROW 4    /* asks for one byte more room than given, each time; never popped */
+#define ENTRY_GARBAGE 5 /* status = seed, bytes = u32 count returned (cut to the output) */
+#define ENTRY_HELD 0x80 /* flag on any kind: the request is pended and completed later */
 #define ENTRY_HEADER_SIZE 12u
 
 #define PARAMETERS_KEY L"\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Services\\QlnVSROV\\Parameters"
@@ -27,6 +40,10 @@
 static PDEVICE_OBJECT g_device;
 /* Serializes the read-modify-write of the script and the appends to the record file. */
 static KMUTEX g_lock;
+/* The held vault request and the test's waiting HOLD_WAIT_CODE request, under g_held_lock. */
+static KSPIN_LOCK g_held_lock;
+static PIRP g_held;
+static PIRP g_hold_waiter;
 
 static void put_u32(UCHAR *at, ULONG value)
 {
@@ -135,9 +152,24 @@ static void script_pop(script *s, ULONG entry_size)
     ZwSetValueKey(s->key, &value_name, 0, REG_BINARY, (PVOID)rest, s->size - entry_size);
 }
 
+/* Bytes that do not form a reply: an xorshift stream from the seed over the whole output,
+ * with the first byte changed if they would begin with the magic. */
+static void fill_garbage(UCHAR *out, ULONG out_length, ULONG seed)
+{
+    ULONG x = seed ? seed : 0x9E3779B9u;
+    for (ULONG i = 0; i < out_length; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        out[i] = (UCHAR)(x >> 24);
+    }
+    if (out_length >= 4 && get_u32(out) == FRAME_MAGIC) out[0] ^= 0xFF;
+}
+
 /* Answers one well-formed request from the script; returns the IRP status and sets
- * *returned to the bytes written into `out`. */
-static NTSTATUS answer_from_script(UCHAR *out, ULONG out_length, ULONG_PTR *returned)
+ * *returned to the bytes written into `out`, and *held when the entry asks for the
+ * request to be pended. */
+static NTSTATUS answer_from_script(UCHAR *out, ULONG out_length, ULONG_PTR *returned, BOOLEAN *held)
 {
     static const UCHAR default_payload[2] = {0x00, 0x00}; /* status field: varint 0 */
     script s;
@@ -153,7 +185,8 @@ static NTSTATUS answer_from_script(UCHAR *out, ULONG out_length, ULONG_PTR *retu
             script_close(&s);
             return STATUS_INTERNAL_ERROR; /* a broken script is the test's own fault */
         }
-        kind = s.data[0];
+        kind = s.data[0] & ~ENTRY_HELD;
+        *held = (s.data[0] & ENTRY_HELD) != 0;
         status_field = (LONG)get_u32(s.data + 4);
         length = get_u32(s.data + 8);
         if (length > s.size - ENTRY_HEADER_SIZE) {
@@ -196,6 +229,24 @@ static NTSTATUS answer_from_script(UCHAR *out, ULONG out_length, ULONG_PTR *retu
         result = (NTSTATUS)status_field;
         script_pop(&s, entry_size);
         break;
+    case ENTRY_GROW:
+        if (out_length < HEADER_SIZE) {
+            result = STATUS_BUFFER_TOO_SMALL;
+        } else {
+            put_u32(out, FRAME_MAGIC);
+            put_u32(out + 4, 0);
+            put_u32(out + 8, 0);
+            put_u32(out + 12, out_length - HEADER_SIZE + 1);
+            *returned = HEADER_SIZE;
+        }
+        break;
+    case ENTRY_GARBAGE: {
+        ULONG count = length >= 4 ? get_u32(bytes) : out_length;
+        fill_garbage(out, out_length, (ULONG)status_field);
+        *returned = count < out_length ? count : out_length;
+        script_pop(&s, entry_size);
+        break;
+    }
     default:
         result = STATUS_INTERNAL_ERROR;
         break;
@@ -212,9 +263,91 @@ static NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information)
     return status;
 }
 
+/* Takes the IRP out of its slot; NULL when the slot is empty or its cancel routine already
+ * runs (which then completes it). */
+static PIRP take_held(PIRP *slot, PFILE_OBJECT only_of)
+{
+    KIRQL irql;
+    PIRP irp;
+    KeAcquireSpinLock(&g_held_lock, &irql);
+    irp = *slot;
+    if (irp && only_of && IoGetCurrentIrpStackLocation(irp)->FileObject != only_of) irp = NULL;
+    if (irp) {
+        *slot = NULL;
+        if (!IoSetCancelRoutine(irp, NULL)) irp = NULL;
+    }
+    KeReleaseSpinLock(&g_held_lock, irql);
+    return irp;
+}
+
+static void cancel_held(PDEVICE_OBJECT device, PIRP irp)
+{
+    KIRQL irql;
+    (void)device;
+    IoReleaseCancelSpinLock(irp->CancelIrql);
+    KeAcquireSpinLock(&g_held_lock, &irql);
+    if (g_held == irp) g_held = NULL;
+    if (g_hold_waiter == irp) g_hold_waiter = NULL;
+    KeReleaseSpinLock(&g_held_lock, irql);
+    complete(irp, STATUS_CANCELLED, 0);
+}
+
+/* Pends the IRP in the slot, its completion status and count already set. A full slot
+ * fails the IRP with STATUS_DEVICE_BUSY. */
+static NTSTATUS hold(PIRP *slot, PIRP irp)
+{
+    KIRQL irql;
+    PIRP waiter = NULL;
+    NTSTATUS result = STATUS_PENDING;
+    KeAcquireSpinLock(&g_held_lock, &irql);
+    if (*slot) {
+        result = STATUS_DEVICE_BUSY;
+    } else {
+        IoSetCancelRoutine(irp, cancel_held);
+        if (irp->Cancel && IoSetCancelRoutine(irp, NULL)) {
+            result = STATUS_CANCELLED;
+        } else {
+            IoMarkIrpPending(irp);
+            *slot = irp;
+        }
+    }
+    KeReleaseSpinLock(&g_held_lock, irql);
+    if (result != STATUS_PENDING) return complete(irp, result, 0);
+    /* A vault request is held: the test's waiter may go on. */
+    if (slot == &g_held && (waiter = take_held(&g_hold_waiter, NULL))) complete(waiter, STATUS_SUCCESS, 0);
+    return STATUS_PENDING;
+}
+
+/* HOLD_WAIT_CODE completes when a vault request is held (at once if one is); HOLD_RELEASE_CODE
+ * completes the held request with its prepared reply, or fails with STATUS_NOT_FOUND. */
+static NTSTATUS dispatch_hold_control(PIRP irp, ULONG code)
+{
+    KIRQL irql;
+    BOOLEAN any_held;
+    PIRP held;
+    if (code == HOLD_RELEASE_CODE) {
+        held = take_held(&g_held, NULL);
+        if (!held) return complete(irp, STATUS_NOT_FOUND, 0);
+        IoCompleteRequest(held, IO_NO_INCREMENT);
+        return complete(irp, STATUS_SUCCESS, 0);
+    }
+    KeAcquireSpinLock(&g_held_lock, &irql);
+    any_held = g_held != NULL;
+    KeReleaseSpinLock(&g_held_lock, irql);
+    if (any_held) return complete(irp, STATUS_SUCCESS, 0);
+    return hold(&g_hold_waiter, irp);
+}
+
 static NTSTATUS dispatch_open_close(PDEVICE_OBJECT device, PIRP irp)
 {
+    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+    PIRP held;
     (void)device;
+    /* A held request does not outlive the handle it came through. */
+    if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_CLEANUP) {
+        if ((held = take_held(&g_held, file))) complete(held, STATUS_CANCELLED, 0);
+        if ((held = take_held(&g_hold_waiter, file))) complete(held, STATUS_CANCELLED, 0);
+    }
     return complete(irp, STATUS_SUCCESS, 0);
 }
 
@@ -224,12 +357,14 @@ static NTSTATUS dispatch_control(PDEVICE_OBJECT device, PIRP irp)
     ULONG in_length = stack->Parameters.DeviceIoControl.InputBufferLength;
     ULONG out_length = stack->Parameters.DeviceIoControl.OutputBufferLength;
     UCHAR *buffer = irp->AssociatedIrp.SystemBuffer;
+    ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
     ULONG_PTR returned = 0;
+    BOOLEAN held = FALSE;
     NTSTATUS status;
     (void)device;
 
-    if (stack->Parameters.DeviceIoControl.IoControlCode != VAULT_CONTROL_CODE)
-        return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    if (code == HOLD_WAIT_CODE || code == HOLD_RELEASE_CODE) return dispatch_hold_control(irp, code);
+    if (code != VAULT_CONTROL_CODE) return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     if (!buffer) {
         in_length = 0;
         out_length = 0;
@@ -240,15 +375,21 @@ static NTSTATUS dispatch_control(PDEVICE_OBJECT device, PIRP irp)
     if (in_length < HEADER_SIZE || get_u32(buffer) != FRAME_MAGIC)
         status = STATUS_INVALID_PARAMETER;
     else
-        status = answer_from_script(buffer, out_length, &returned);
+        status = answer_from_script(buffer, out_length, &returned, &held);
     KeReleaseMutex(&g_lock, FALSE);
-    return complete(irp, status, returned);
+    if (!held) return complete(irp, status, returned);
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = returned;
+    return hold(&g_held, irp);
 }
 
 static void driver_unload(PDRIVER_OBJECT driver)
 {
     UNICODE_STRING link;
+    PIRP held;
     (void)driver;
+    if ((held = take_held(&g_held, NULL))) complete(held, STATUS_CANCELLED, 0);
+    if ((held = take_held(&g_hold_waiter, NULL))) complete(held, STATUS_CANCELLED, 0);
     RtlInitUnicodeString(&link, L"\\DosDevices\\QlnVSROV");
     IoDeleteSymbolicLink(&link);
     if (g_device) IoDeleteDevice(g_device);
@@ -262,6 +403,7 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
     (void)registry_path;
 
     KeInitializeMutex(&g_lock, 0);
+    KeInitializeSpinLock(&g_held_lock);
     RtlInitUnicodeString(&name, L"\\Device\\QlnVSROV");
     status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &g_device);
     if (!NT_SUCCESS(status)) return status;

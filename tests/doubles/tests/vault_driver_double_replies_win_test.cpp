@@ -1,6 +1,9 @@
-// Each kind of scripted reply, the resend-with-more-room exchange, script changes between
-// calls and the empty-queue default, all through CreateFileW + DeviceIoControl.
+// Each kind of scripted reply, held (pended) requests, the resend-with-more-room exchange,
+// script changes between calls and the empty-queue default, all through CreateFileW +
+// DeviceIoControl.
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include "tests/doubles/tests/vault_double_support_win.h"
 
@@ -138,6 +141,91 @@ TEST_F(VaultDoubleReplies, FailCompletesWithTheStatusAndNoBytes) {
         EXPECT_TRUE(r.output.empty());
         EXPECT_EQ(pending_replies(), 0u);
     }
+}
+
+TEST_F(VaultDoubleReplies, GrowAsksForOneByteMoreThanEachOutputAndStays) {
+    ASSERT_TRUE(script({reply::grow()}));
+    for (const uint32_t output : {client_output, 1041u, 5000u, 16u}) {
+        SCOPED_TRACE(output);
+        const exchange_result r = call(request_frame({}), output);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(r.output, reply_frame(0, output - header_size + 1));
+        EXPECT_EQ(pending_replies(), 1u);
+    }
+    EXPECT_EQ(requests().size(), 4u);
+}
+
+TEST_F(VaultDoubleReplies, GarbageFillsTheOutputWithoutTheMagic) {
+    const struct { uint32_t seed, count, output; size_t returned; } cases[] = {
+        {1, 0xFFFFFFFFu, client_output, client_output},
+        {2, 16, client_output, 16},
+        {3, 7, client_output, 7},
+        {4, 0, client_output, 0},
+        {5, 5000, 100, 100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seed);
+        ASSERT_TRUE(script({reply::garbage(c.seed, c.count), reply::garbage(c.seed, c.count)}));
+        const exchange_result r = call(request_frame({}), c.output);
+        ASSERT_TRUE(r.ok) << r.error;
+        ASSERT_EQ(r.output.size(), c.returned);
+        if (c.returned >= 4) {
+            EXPECT_NE(std::vector<uint8_t>(r.output.begin(), r.output.begin() + 4),
+                      std::vector<uint8_t>({0xEF, 0xBE, 0xFE, 0xCA}));
+        }
+        EXPECT_EQ(call(request_frame({}), c.output).output, r.output) << "the seed decides the bytes";
+        EXPECT_EQ(pending_replies(), 0u);
+    }
+}
+
+TEST_F(VaultDoubleReplies, HeldRequestIsPendingUntilReleasedThenCompletesWithItsReply) {
+    const struct { const char* name; reply r; bool ok; DWORD error; std::vector<uint8_t> output; } cases[] = {
+        {"answer", reply::pended(reply::answer(0, {0x00, 0x00})), true, 0, reply_frame(0, 2, success_field)},
+        {"failure status", reply::pended(reply::answer(static_cast<int32_t>(0xC0000022), {})), true, 0,
+         reply_frame(static_cast<int32_t>(0xC0000022), 0)},
+        {"room asked", reply::pended(reply::answer(0, counting(3000))), true, 0, reply_frame(0, 3000)},
+        {"failed request", reply::pended(reply::fail(static_cast<int32_t>(0xC0000022))), false, ERROR_ACCESS_DENIED, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(script({c.r}));
+        overlapped_exchange held(device_.get(), request_frame({0x08, 0x05}), client_output);
+        ASSERT_TRUE(held.pending()) << held.finish().error;
+        // Nothing completes the request but the release below.
+        EXPECT_EQ(WaitForSingleObject(held.completion_event(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+        ASSERT_TRUE(complete_held_request());
+        const exchange_result r = held.finish();
+        EXPECT_EQ(r.ok, c.ok);
+        EXPECT_EQ(r.error, c.error);
+        EXPECT_EQ(r.output, c.output);
+    }
+    EXPECT_EQ(requests().size(), 4u) << "only the vault requests are recorded";
+}
+
+TEST_F(VaultDoubleReplies, ReleaseWaitsForARequestToBeHeld) {
+    ASSERT_TRUE(script({reply::pended(reply::answer(0, {0x7F}))}));
+    bool released = false;
+    std::thread releaser([&] { released = complete_held_request(); });
+    const exchange_result r = call(request_frame({}));
+    releaser.join();
+    EXPECT_TRUE(released);
+    EXPECT_EQ(r.output, reply_frame(0, 1, {0x7F}));
+}
+
+TEST_F(VaultDoubleReplies, CancelledHeldRequestEndsAborted) {
+    ASSERT_TRUE(script({reply::pended(reply::answer(0, {}))}));
+    overlapped_exchange held(device_.get(), request_frame({}), client_output);
+    ASSERT_TRUE(held.pending());
+    ASSERT_TRUE(CancelIoEx(device_.get(), nullptr)) << GetLastError();
+    const exchange_result r = held.finish();
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    // Nothing is held any more: the next held request is served as usual.
+    ASSERT_TRUE(script({reply::pended(reply::answer(0, {0x01}))}));
+    overlapped_exchange next(device_.get(), request_frame({}), client_output);
+    ASSERT_TRUE(next.pending());
+    ASSERT_TRUE(complete_held_request());
+    EXPECT_EQ(next.finish().output, reply_frame(0, 1, {0x01}));
 }
 
 TEST_F(VaultDoubleReplies, QueueIsAnsweredInOrderThenFallsBackToTheDefault) {
