@@ -3,8 +3,10 @@
 #include "foundation/com_resource_win.h"
 
 namespace {
-// Only the main thread touches these (see the header).
-com_ptr<RX_manager_i> manager;
+// Only the main thread touches these (see the header). The pointer is never destroyed:
+// the wind-up releases the component while COM is still up, and a pointer some path left
+// behind must not be released by the process's end, after COM has unloaded its DLL.
+com_ptr<RX_manager_i>& manager = *new com_ptr<RX_manager_i>();
 HRESULT unavailable = E_FAIL;  // why calls cannot be forwarded while no manager is held
 }  // namespace
 

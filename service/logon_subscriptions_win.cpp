@@ -8,6 +8,7 @@
 #include "foundation/bstr_win.h"
 #include "foundation/guid_text_win.h"
 #include "foundation/trace.h"
+#include "service/start_fault_seam_win.h"
 
 namespace logon_subscriptions {
 namespace {
@@ -62,28 +63,37 @@ HRESULT unsubscribe(IEventSystem* event_system, const wchar_t* subscription_id) 
 
 com_ptr<IEventSystem> start() {
     com_ptr<IEventSystem> event_system;
-    HRESULT hr = CoCreateInstance(event_system_class, nullptr, CLSCTX_SERVER, event_system_interface,
-                                  event_system.put_void());
+    start(event_system);
+    return event_system;
+}
+
+void start(com_ptr<IEventSystem>& event_system) {
+    event_system.reset();
+    HRESULT hr = start_fault_at(start_step::event_system);
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(event_system_class, nullptr, CLSCTX_SERVER, event_system_interface,
+                              event_system.put_void());
     if (FAILED(hr)) {
         event_system.reset();
         step_failed(prepare_scope, L"Failed to create event system!\n", hr);
-        return event_system;
+        return;
     }
 
     trace_message(prepare_scope, L"About to start subscriptions...\n");
     com_ptr<RX_core_service_disp_i> dispatcher;
-    hr = CoCreateInstance(CLSID_RX_core_service_disp, nullptr, CLSCTX_SERVER, IID_RX_core_service_disp_i,
-                          dispatcher.put_void());
+    hr = start_fault_at(start_step::subscriptions);
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(CLSID_RX_core_service_disp, nullptr, CLSCTX_SERVER, IID_RX_core_service_disp_i,
+                              dispatcher.put_void());
     if (FAILED(hr)) {
         step_failed(prepare_scope, L"Failed to create a dispatcher!\n", hr);
-        return event_system;
+        return;
     }
     try {
         for (const subscription& one : table) subscribe(event_system.get(), dispatcher.get(), one.id, one.method);
     } catch (const std::exception&) {
         // Out of memory: the remaining subscriptions are not made; the service runs on.
     }
-    return event_system;
 }
 
 void stop(IEventSystem* event_system) noexcept {

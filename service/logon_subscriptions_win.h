@@ -62,6 +62,9 @@ HRESULT unsubscribe(IEventSystem* event_system, const wchar_t* subscription_id);
 // "CRxCoreServiceModule::PreMessageLoop"; an exception ends the subscriptions silently.
 // Returns the event system for the service to keep, null when it could not be created.
 com_ptr<IEventSystem> start();
+// The same, keeping the event system in `event_system` as soon as it exists: a caller whose
+// start is cut short (an exception) can still remove what was stored.
+void start(com_ptr<IEventSystem>& event_system);
 
 // The stop sequence of the wind-up: removes the seven subscriptions in table order, results
 // not looked at; an exception ends the removals silently.

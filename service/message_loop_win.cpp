@@ -8,6 +8,9 @@
 #include "service/logon_subscriptions_win.h"
 #include "service/service_identity_win.h"
 #include "service/session_change_window_win.h"
+#include "service/start_fault_seam_win.h"
+
+#include <new>
 
 namespace {
 constexpr trace_name prepare_scope = L"CRxCoreServiceModule::PreMessageLoop";
@@ -20,6 +23,13 @@ constexpr wchar_t memory_management_key[] =
 constexpr DWORD framework_timeout_ms = 5000;
 // A local server lingers this long at the end of its stop.
 constexpr DWORD local_server_stop_pause_ms = 1000;
+
+// Clears a flag when the scope ends, however it ends.
+struct flag_scope {
+    std::atomic<bool>& flag;
+    explicit flag_scope(std::atomic<bool>& f) : flag(f) { flag.store(true); }
+    ~flag_scope() { flag.store(false); }
+};
 
 void initialize_service_security() {
     SOLE_AUTHENTICATION_INFO info{RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NAME, nullptr};
@@ -50,14 +60,18 @@ void CRxCoreServiceModule::reset_pagefile_delete() {
 }
 
 void CRxCoreServiceModule::start_manager_component() {
-    HRESULT result = create_manager();
+    HRESULT result = start_fault_at(start_step::manager_creation);
+    if (SUCCEEDED(result)) result = create_manager();
     if (FAILED(result)) {
         done_event_.set_event();  // nothing to wait for at the stop
         trace_message(prepare_scope, L"Failed to create manager instance!\n");
         trace_error(prepare_scope, result);
+        manager_step_done_ = true;
         return;
     }
-    result = start_manager(&stop_event_, &done_event_);
+    result = start_fault_at(start_step::manager_start);
+    if (SUCCEEDED(result)) result = start_manager(&stop_event_, &done_event_);
+    manager_step_done_ = true;
     if (FAILED(result)) {
         done_event_.set_event();
         trace_message(prepare_scope, L"Failed to start manager!\n");
@@ -67,25 +81,52 @@ void CRxCoreServiceModule::start_manager_component() {
     start_event_->set_event();
 }
 
+void CRxCoreServiceModule::start_window_thread() {
+    if (FAILED(start_fault_at(start_step::window_thread))) return;  // runs on without the window
+    const std::shared_ptr<notification_map> map = notifications_;
+    start_session_change_window(session_window_, [map](const wchar_t* user, const wchar_t* notification) {
+        try {
+            ::notify(*map, L"CRxCoreServiceModule::notify", user, notification);
+        } catch (const std::bad_alloc&) {
+            // The window thread drops a change it cannot signal.
+        }
+    });
+}
+
 HRESULT CRxCoreServiceModule::PreMessageLoop(int) {
-    preparing_.store(true);
-    struct prepared_guard {
-        std::atomic<bool>& flag;
-        ~prepared_guard() { flag.store(false); }
-    } const done_preparing{preparing_};
+    HRESULT prepared = E_FAIL;
+    {
+        const flag_scope preparing(preparing_);
+        prepared = prepare();
+    }
+    // Zeros of the lock count were let pass while preparing: a local server that holds no
+    // object now (its client came and went, or has not come yet) starts its shutdown.
+    if (SUCCEEDED(prepared) && !service_mode_ && shutdown_event_ && lock_count() == 0) {
+        quiet_period_.store(true);
+        ::SetEvent(shutdown_event_.get());
+    }
+    return prepared;
+}
+
+HRESULT CRxCoreServiceModule::prepare() {
     const DWORD thread = ::GetCurrentThreadId();
     set_main_thread_id(thread);
     trace_scope(prepare_scope, 0, L"thread = %d", thread);
     reset_pagefile_delete();
+    // Created or opened: a client may hold the event of an earlier run open, and it is
+    // signalled only by this run's manager start.
     start_event_ = std::make_unique<KV_event>(service_identity::start_event_name, true, true);
+    start_event_->reset_event();
 
     // Security and the class object; the later steps run whatever the result.
     if (service_mode_) initialize_service_security();
-    HRESULT prepared = register_class_object();
+    HRESULT prepared = start_fault_at(start_step::class_registration);
+    if (SUCCEEDED(prepared)) prepared = register_class_object();
     if (SUCCEEDED(prepared)) {
         if (!service_mode_ && delay_shutdown_) start_shutdown_monitor();
         if (service_mode_) enter_running();
-        prepared = ::CoResumeClassObjects();
+        prepared = start_fault_at(start_step::class_resumption);
+        if (SUCCEEDED(prepared)) prepared = ::CoResumeClassObjects();
         if (FAILED(prepared)) {
             ::CoRevokeClassObject(class_cookie_);
             class_cookie_ = 0;
@@ -98,22 +139,33 @@ HRESULT CRxCoreServiceModule::PreMessageLoop(int) {
 
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     start_manager_component();
-    event_system_ = logon_subscriptions::start();
-    start_session_change_window(session_window_, &CRxCoreServiceModule::notify_from_session_window);
+    logon_subscriptions::start(event_system_);
+    start_window_thread();
     return prepared;
 }
 
 HRESULT CRxCoreServiceModule::PostMessageLoop() {
     trace_scope(L"CRxCoreServiceModule::PostMessageLoop");
+    const HRESULT revoked = wind_up();
+    if (delay_shutdown_) ::Sleep(local_server_stop_pause_ms);
+    return revoked;
+}
+
+HRESULT CRxCoreServiceModule::wind_up() noexcept {
     logon_subscriptions::stop(event_system_.get());
     stop_session_change_window(session_window_);
     event_system_.reset();
+    // A preparation that ended before the manager step leaves nothing to wait for.
+    if (!manager_step_done_) done_event_.set_event();
     stop_event_.set_event();
     done_event_.wait(INFINITE);  // the manager finishes its work first, however long it takes
     release_manager();
     start_event_.reset();
-    const HRESULT revoked = ::CoRevokeClassObject(class_cookie_);
-    class_cookie_ = 0;
-    if (delay_shutdown_) ::Sleep(local_server_stop_pause_ms);
+    HRESULT revoked = S_OK;
+    if (class_cookie_ != 0) {
+        revoked = ::CoRevokeClassObject(class_cookie_);
+        class_cookie_ = 0;
+    }
+    end_shutdown_monitor();
     return revoked;
 }

@@ -43,10 +43,33 @@ registration_verb first_token_naming(const wchar_t* line, const verb_spelling (&
     return registration_verb::none;
 }
 
+// The length of `prefix` when `text` begins with it, letter case ignored, and the path ends
+// there; 0 otherwise.
+std::size_t path_prefix_length(const wchar_t* text, const wchar_t* prefix) noexcept {
+    if (prefix == nullptr || *prefix == L'\0') return 0;
+    std::size_t at = 0;
+    for (; prefix[at] != L'\0'; ++at)
+        if (upper(text[at]) != upper(prefix[at])) return 0;
+    return ends_token(text[at]) ? at : 0;
+}
+
 }  // namespace
 
-registration_verb find_registration_verb(const wchar_t* command_line) noexcept {
+const wchar_t* after_program_path(const wchar_t* line, const wchar_t* program_path) noexcept {
+    while (*line == L' ' || *line == L'\t') ++line;
+    if (*line == L'"') {
+        ++line;
+        while (*line != L'\0' && *line != L'"') ++line;
+        return *line == L'"' ? line + 1 : line;
+    }
+    if (const std::size_t length = path_prefix_length(line, program_path)) return line + length;
+    while (!ends_token(*line)) ++line;
+    return line;
+}
+
+registration_verb find_registration_verb(const wchar_t* command_line, const wchar_t* program_path) noexcept {
     if (command_line == nullptr) return registration_verb::none;
-    const registration_verb verb = first_token_naming(command_line, server_verbs);
-    return verb != registration_verb::none ? verb : first_token_naming(command_line, service_verbs);
+    const wchar_t* const arguments = after_program_path(command_line, program_path);
+    const registration_verb verb = first_token_naming(arguments, server_verbs);
+    return verb != registration_verb::none ? verb : first_token_naming(arguments, service_verbs);
 }

@@ -42,6 +42,29 @@ HRESULT open_app_id(REGSAM app_ids_access, REGSAM app_id_access, bool create, un
     return HRESULT_FROM_WIN32(status);
 }
 
+// Deletes "LocalService" where the AppID key exists; true when the value is gone.
+bool drop_local_service(REGSAM app_ids_access) {
+    unique_hkey app_id;
+    const HRESULT opened = open_app_id(app_ids_access, KEY_WRITE, false, app_id);
+    if (opened == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) return true;
+    if (FAILED(opened)) return false;
+    const LSTATUS status = RegDeleteValueW(app_id.get(), service_identity::local_service_value);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+// The first failure of a sequence that goes on after it.
+class first_failure {
+public:
+    HRESULT keep(HRESULT hr) noexcept {
+        if (FAILED(hr) && SUCCEEDED(result_)) result_ = hr;
+        return hr;
+    }
+    HRESULT result() const noexcept { return result_; }
+
+private:
+    HRESULT result_ = S_OK;
+};
+
 }  // namespace
 
 registration_context registration_context_of_this_executable() {
@@ -51,9 +74,13 @@ registration_context registration_context_of_this_executable() {
     return context;
 }
 
+// "LocalService" never names a service that does not exist: once the old service is
+// deleted the value goes with it, and it is written back only while the new service is
+// being created, and taken away again when that fails.
 HRESULT register_app_id(const registration_context& context, registry_scripts& scripts, bool with_service) {
     trace_scope(L"CRxCoreServiceModule::RegisterAppId", with_service ? 1 : 0);
     if (!uninstall_service(context.service)) return E_FAIL;
+    drop_local_service(KEY_WRITE);
     KV_RETURN_IF_FAILED(traced(scripts.run(service_identity::app_id_script_resource, true), L"AppID script"));
     unique_hkey app_id;
     KV_RETURN_IF_FAILED(traced(open_app_id(KEY_WRITE, KEY_READ | KEY_WRITE, true, app_id), L"AppID key"));
@@ -66,16 +93,23 @@ HRESULT register_app_id(const registration_context& context, registry_scripts& s
                        reinterpret_cast<const BYTE*>(name.c_str()),
                        static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
     KV_RETURN_IF_FAILED(traced(HRESULT_FROM_WIN32(status), L"LocalService value"));
-    return install_service(context.service) ? S_OK : E_FAIL;
+    if (install_service(context.service)) return S_OK;
+    RegDeleteValueW(app_id.get(), service_identity::local_service_value);
+    return E_FAIL;
 }
 
+// Every step runs, whatever an earlier one gave: a half-removed registration can still be
+// cleaned up. What is already gone is no failure.
 HRESULT unregister_app_id(const registration_context& context, registry_scripts& scripts) {
     trace_scope(L"CRxCoreServiceModule::UnregisterAppId");
-    if (!uninstall_service(context.service)) return E_FAIL;
+    first_failure failure;
+    failure.keep(uninstall_service(context.service) ? S_OK : E_FAIL);
     unique_hkey app_id;
-    KV_RETURN_IF_FAILED(traced(open_app_id(KEY_WRITE, KEY_WRITE, false, app_id), L"AppID key"));
-    RegDeleteValueW(app_id.get(), service_identity::local_service_value);
-    return traced(scripts.run(service_identity::app_id_script_resource, false), L"AppID script");
+    const HRESULT opened = open_app_id(KEY_WRITE, KEY_WRITE, false, app_id);
+    if (opened != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) failure.keep(traced(opened, L"AppID key"));
+    if (SUCCEEDED(opened)) RegDeleteValueW(app_id.get(), service_identity::local_service_value);
+    failure.keep(traced(scripts.run(service_identity::app_id_script_resource, false), L"AppID script"));
+    return failure.result();
 }
 
 HRESULT register_server(const registration_context& context, registry_scripts& scripts) {
@@ -86,8 +120,13 @@ HRESULT register_server(const registration_context& context, registry_scripts& s
 
 HRESULT unregister_server(const registration_context& context, registry_scripts& scripts) {
     trace_scope(L"CRxCoreServiceModule::UnregisterServer");
-    KV_RETURN_IF_FAILED(traced(scripts.run(service_identity::class_script_resource, false), L"class script"));
-    return traced(unregister_type_library(context.service.module_path, context.per_user), L"type library");
+    first_failure failure;
+    failure.keep(traced(scripts.run(service_identity::class_script_resource, false), L"class script"));
+    // A library that was not registered cannot be unregistered: that is no failure.
+    const bool registered = type_library_registered();
+    const HRESULT library = unregister_type_library(context.service.module_path, context.per_user);
+    if (registered) failure.keep(traced(library, L"type library"));
+    return failure.result();
 }
 
 HRESULT run_registration_verb(registration_verb verb, registration_context context) {
@@ -102,9 +141,14 @@ HRESULT run_registration_verb(registration_verb verb, registration_context conte
 
     switch (verb) {
     case registration_verb::unreg_server:
-    case registration_verb::unreg_server_per_user:
-        KV_RETURN_IF_FAILED(unregister_server(context, scripts));
-        return unregister_app_id(context, scripts);
+    case registration_verb::unreg_server_per_user: {
+        // Both halves, so that nothing stays behind that could be removed; the first
+        // failure is the result.
+        first_failure failure;
+        failure.keep(unregister_server(context, scripts));
+        failure.keep(unregister_app_id(context, scripts));
+        return failure.result();
+    }
     case registration_verb::reg_server:
     case registration_verb::reg_server_per_user:
         KV_RETURN_IF_FAILED(register_app_id(context, scripts, false));

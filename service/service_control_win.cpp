@@ -4,6 +4,7 @@
 
 #include "foundation/trace.h"
 #include "foundation/unique_resource_win.h"
+#include "service/start_fault_seam_win.h"
 
 #include <cwchar>
 #include <string>
@@ -41,10 +42,17 @@ void CRxCoreServiceModule::run_service(DWORD, LPWSTR*) {
     report_status(SERVICE_START_PENDING);
 
     bool initialized = false;
-    if (FAILED(initialize_com(initialized))) return;
+    start_fault_at(start_step::service_entry);  // a test's moment: there is no step to fail here
+    const HRESULT com = initialize_com(initialized);
     delay_shutdown_ = false;
-    status_.dwWin32ExitCode = static_cast<DWORD>(run());
+    // Without COM nothing was started: the service stops at once with that failure, rather
+    // than staying START_PENDING with a dispatcher that never returns.
+    status_.dwWin32ExitCode = static_cast<DWORD>(FAILED(com) ? com : run());
     if (initialized) ::CoUninitialize();
+    {
+        const std::lock_guard<std::mutex> guard(status_lock);
+        stopped_reported_ = true;
+    }
     report_status(SERVICE_STOPPED);
     log_event(L"Service stopped");
 }
@@ -72,9 +80,18 @@ void CRxCoreServiceModule::OnShutdown() {
     stop_requested();
 }
 
+// Remembers the request before it posts WM_QUIT: the service thread may have no message
+// queue yet, or a nested loop may take the message, and the main loop ends on either. Once
+// SERVICE_STOPPED has been reported, a late control changes nothing.
 void CRxCoreServiceModule::stop_requested() {
-    state_.exchange(SERVICE_STOP_PENDING);
-    report_status(SERVICE_STOP_PENDING);
+    {
+        const std::lock_guard<std::mutex> guard(status_lock);
+        if (stopped_reported_) return;
+        state_.exchange(SERVICE_STOP_PENDING);
+        status_.dwCurrentState = SERVICE_STOP_PENDING;
+        if (status_handle_ != nullptr) ::SetServiceStatus(status_handle_, &status_);
+    }
+    ::SetEvent(stop_request_.get());
     ::PostThreadMessageW(service_thread_id_, WM_QUIT, 0, 0);
 }
 
@@ -85,11 +102,14 @@ void CRxCoreServiceModule::report_status(DWORD state) {
     if (status_handle_ != nullptr) ::SetServiceStatus(status_handle_, &status_);
 }
 
+// Under the status lock, so that a stop arriving meanwhile is reported after RUNNING.
 bool CRxCoreServiceModule::enter_running() {
+    const std::lock_guard<std::mutex> guard(status_lock);
     DWORD expected = SERVICE_START_PENDING;
     if (!state_.compare_exchange_strong(expected, SERVICE_RUNNING)) return false;
     log_event(L"Service started/resumed");
-    report_status(SERVICE_RUNNING);
+    status_.dwCurrentState = SERVICE_RUNNING;
+    if (status_handle_ != nullptr) ::SetServiceStatus(status_handle_, &status_);
     return true;
 }
 

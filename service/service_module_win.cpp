@@ -5,18 +5,26 @@
 #include "dispatcher/class_factory_win.h"
 #include "dispatcher/rx_core_service.h"
 #include "dispatcher/server_lock_win.h"
+#include "foundation/module_path_win.h"
 #include "service/local_service_value_win.h"
+#include "service/registration_verb.h"
+#include "service/registration_win.h"
 #include "service/service_identity_win.h"
+#include "service/start_fault_seam_win.h"
 
 #include <algorithm>
 #include <iterator>
 #include <new>
+#include <optional>
 
 namespace {
 CRxCoreServiceModule* the_module = nullptr;
 // How long the first thread waits, after the control dispatcher returns, for the service
 // entry to finish its wind-up.
 constexpr DWORD service_entry_wait_ms = 5000;
+// The service framework's time-out: how long a local server that has had no object since
+// its start waits for the client that made COM start it.
+constexpr DWORD first_client_wait_ms = 5000;
 }  // namespace
 
 // COM on the calling thread as a single-threaded apartment. A thread that already has
@@ -31,12 +39,17 @@ HRESULT CRxCoreServiceModule::initialize_com(bool& initialized) {
 CRxCoreServiceModule* service_module() noexcept { return the_module; }
 
 CRxCoreServiceModule::CRxCoreServiceModule()
-    : stop_event_(nullptr, false, true), done_event_(nullptr, false, true) {
+    : stop_event_(nullptr, false, true),
+      done_event_(nullptr, false, true),
+      notifications_(std::make_shared<notification_map>()) {
     const service_identity::service_name name = load_service_name();
     std::copy(std::begin(name.text), std::end(name.text), service_name_);
     status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status_.dwCurrentState = SERVICE_STOPPED;
     status_.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+    stop_request_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    constructed_ = stop_event_.event_handle() != nullptr && done_event_.event_handle() != nullptr &&
+                   stop_request_ && SUCCEEDED(start_fault_at(start_step::module_construction));
     the_module = this;
 }
 
@@ -52,14 +65,10 @@ LONG CRxCoreServiceModule::lock_count() noexcept { return server_lock_count(); }
 HRESULT CRxCoreServiceModule::notify(const wchar_t* user, const wchar_t* notification) {
     // Its callers run on the window thread and the control handler: nothing may escape.
     try {
-        return ::notify(notifications_, L"CRxCoreServiceModule::notify", user, notification);
+        return ::notify(*notifications_, L"CRxCoreServiceModule::notify", user, notification);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-}
-
-void CRxCoreServiceModule::notify_from_session_window(const wchar_t* user, const wchar_t* notification) {
-    if (CRxCoreServiceModule* module = the_module) module->notify(user, notification);
 }
 
 int CRxCoreServiceModule::start() {
@@ -89,16 +98,35 @@ int CRxCoreServiceModule::run_local_server() {
 }
 
 HRESULT CRxCoreServiceModule::run() {
-    const HRESULT prepared = PreMessageLoop(SW_HIDE);
-    if (FAILED(prepared)) return prepared;
-    if (prepared == S_OK) {
-        MSG message;
-        while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    HRESULT prepared = E_OUTOFMEMORY;
+    try {
+        prepared = PreMessageLoop(SW_HIDE);
+    } catch (const std::bad_alloc&) {
+        prepared = E_OUTOFMEMORY;
+    }
+    if (FAILED(prepared)) {
+        // Neither the loop nor PostMessageLoop runs, but the manager, the subscriptions and
+        // the window thread may have started: they are stopped before COM goes.
+        wind_up();
+        return prepared;
+    }
+    if (prepared == S_OK) run_message_loop();
+    return PostMessageLoop();
+}
+
+// Ends on WM_QUIT, or on a stop request whose WM_QUIT never arrived.
+void CRxCoreServiceModule::run_message_loop() {
+    const HANDLE stop = stop_request_.get();
+    MSG message;
+    for (;;) {
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) return;
             ::TranslateMessage(&message);
             ::DispatchMessageW(&message);
         }
+        if (::MsgWaitForMultipleObjectsEx(1, &stop, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) != WAIT_OBJECT_0 + 1)
+            return;  // the stop request, or a wait that cannot go on
     }
-    return PostMessageLoop();
 }
 
 HRESULT CRxCoreServiceModule::register_class_object() {
@@ -121,12 +149,29 @@ void CRxCoreServiceModule::start_shutdown_monitor() {
     monitor_thread_.reset(::CreateThread(nullptr, 0, &CRxCoreServiceModule::shutdown_monitor, this, 0, nullptr));
 }
 
+// Lets the monitor go (when it still waits) and waits for it: it reaches the module.
+void CRxCoreServiceModule::end_shutdown_monitor() noexcept {
+    if (!monitor_thread_) return;
+    monitor_ending_.store(true);
+    ::SetEvent(shutdown_event_.get());
+    ::WaitForSingleObject(monitor_thread_.get(), INFINITE);
+    monitor_thread_.reset();
+}
+
 // Waits for the last client to leave, stops taking new ones unless one came meanwhile, and
-// ends the message loop of the process's first thread.
+// ends the message loop of the process's first thread. A server that had no object when
+// its preparation ended first gives its first client the framework's time-out to come;
+// a release meanwhile (that client came and went) ends the wait.
 DWORD WINAPI CRxCoreServiceModule::shutdown_monitor(void* parameter) {
     auto* module = static_cast<CRxCoreServiceModule*>(parameter);
+    const HANDLE wake = module->shutdown_event_.get();
     for (;;) {
-        ::WaitForSingleObject(module->shutdown_event_.get(), INFINITE);
+        ::WaitForSingleObject(wake, INFINITE);
+        if (module->monitor_ending_.load()) return 0;
+        if (module->quiet_period_.exchange(false)) {
+            ::WaitForSingleObject(wake, first_client_wait_ms);
+            if (module->monitor_ending_.load()) return 0;
+        }
         ::CoSuspendClassObjects();
         if (server_lock_count() == 0) break;
         ::CoResumeClassObjects();
@@ -135,7 +180,16 @@ DWORD WINAPI CRxCoreServiceModule::shutdown_monitor(void* parameter) {
     return 0;
 }
 
-int run_service_module() {
-    CRxCoreServiceModule module;
-    return module.start();
+int run_program(const wchar_t* command_line) {
+    std::optional<CRxCoreServiceModule> module;
+    try {
+        module.emplace();
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    if (!module->constructed()) return -1;
+    const std::wstring program = module_file_path();
+    const registration_verb verb = find_registration_verb(command_line, program.c_str());
+    if (verb == registration_verb::none) return module->start();
+    return static_cast<int>(run_registration_verb(verb, registration_context_of_this_executable()));
 }

@@ -19,7 +19,8 @@
 
 class CRxCoreServiceModule {
 public:
-    // Loads the service name (string resource 100) and makes the stop and done events.
+    // Loads the service name (string resource 100) and makes the stop and done events, the
+    // stop request and the notification map; constructed() tells whether all of them exist.
     CRxCoreServiceModule();
     CRxCoreServiceModule(const CRxCoreServiceModule&) = delete;
     CRxCoreServiceModule& operator=(const CRxCoreServiceModule&) = delete;
@@ -30,12 +31,17 @@ public:
     virtual LONG lock() noexcept;
     virtual LONG unlock() noexcept;
     virtual LONG lock_count() noexcept;
-    // Prepares the message loop; S_OK runs it, a failure skips loop and wind-up.
+    // Prepares the message loop; S_OK runs it, a failure skips loop and wind-up (what the
+    // preparation started is still stopped, see run()).
     virtual HRESULT PreMessageLoop(int show);
     // Winds the subsystems down in the reverse order; returns the class revocation's result.
     HRESULT PostMessageLoop();
     // The shutdown control: "system_shutdown" for "SYSTEM", then as a stop.
     void OnShutdown();
+
+    // False when an object the module cannot work without could not be made: the process
+    // then ends with -1.
+    bool constructed() const noexcept { return constructed_; }
 
     // Runs the program without a registration verb: reads the AppID, then runs as the
     // service (until it stops) or as a local server (until its last client leaves).
@@ -57,7 +63,14 @@ public:
 
 private:
     static HRESULT initialize_com(bool& initialized);
+    // PreMessageLoop, the loop and PostMessageLoop. A failed or thrown preparation still
+    // stops what it started, in the wind-up's order, while COM is still initialised.
     HRESULT run();
+    HRESULT prepare();
+    void run_message_loop();
+    // The stop order: subscriptions, window thread, event system, manager (stop and done
+    // events), start event, class object, shutdown monitor. Returns the revocation's result.
+    HRESULT wind_up() noexcept;
     int run_local_server();
     void run_service(DWORD argc, LPWSTR* argv);
     void handle_control(DWORD control);
@@ -69,11 +82,12 @@ private:
 
     HRESULT register_class_object();
     void start_shutdown_monitor();
+    void end_shutdown_monitor() noexcept;
     static DWORD WINAPI shutdown_monitor(void* module);
     static void on_server_unlock(LONG count) noexcept;
-    static void notify_from_session_window(const wchar_t* user, const wchar_t* notification);
     void reset_pagefile_delete();
     void start_manager_component();
+    void start_window_thread();
 
     wchar_t service_name_[service_identity::service_name::capacity] = {};
     KV_event stop_event_;
@@ -81,22 +95,34 @@ private:
     std::unique_ptr<KV_event> start_event_;
     com_ptr<IEventSystem> event_system_;
     session_change_thread session_window_;
-    notification_map notifications_;
+    // Shared with the window thread, which may outlive its stop and the module.
+    std::shared_ptr<notification_map> notifications_;
 
+    bool constructed_ = false;
     bool service_mode_ = false;
     bool delay_shutdown_ = true;
+    // True once the manager step has ended: done_event_ is then the manager's to set, or
+    // already set. A preparation that threw before leaves it false.
+    bool manager_step_done_ = false;
+    bool stopped_reported_ = false;  // the entry's last report; later controls change nothing
     SERVICE_STATUS_HANDLE status_handle_ = nullptr;
     SERVICE_STATUS status_{};
     std::atomic<DWORD> state_{SERVICE_STOPPED};
     DWORD service_thread_id_ = 0;
     DWORD first_thread_id_ = 0;
     DWORD class_cookie_ = 0;
+    // Set by a stop or shutdown control and never reset: the message loop ends on it even
+    // when the WM_QUIT posted with it was lost (no queue yet, or eaten by a nested loop).
+    unique_handle stop_request_;
     unique_handle shutdown_event_;
     unique_handle monitor_thread_;
     // While the loop is being prepared, the module's own short-lived objects (the logon
     // subscriber) may drop the lock count to zero before the client that made COM start
-    // the local server has had its object: such a zero does not start the shutdown.
+    // the local server has had its object: such a zero does not start the shutdown at
+    // once. A count still zero when the preparation ends does, after a quiet period.
     std::atomic<bool> preparing_{false};
+    std::atomic<bool> quiet_period_{false};
+    std::atomic<bool> monitor_ending_{false};
     // Set when the service entry returns. The dispatcher returns as soon as SERVICE_STOPPED
     // is reported, and the process would end while the entry still writes its last event.
     unique_handle service_entry_done_;
@@ -105,5 +131,7 @@ private:
 // The process's one module; null before it is made and after it is gone.
 CRxCoreServiceModule* service_module() noexcept;
 
-// Runs the program without a registration verb (see CRxCoreServiceModule::start).
-int run_service_module();
+// The program: makes the module (-1 when it cannot be made), then runs the registration
+// verb the command line names after the program's own path, or else the module (see
+// CRxCoreServiceModule::start). Returns the process exit code.
+int run_program(const wchar_t* command_line);

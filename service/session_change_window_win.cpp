@@ -4,7 +4,6 @@
 #include <process.h>
 #include <wtsapi32.h>
 
-#include <atomic>
 #include <cwchar>
 #include <memory>
 #include <string>
@@ -16,7 +15,6 @@ namespace {
 constexpr wchar_t window_class_name[] = L"DXPSessionChangeWnd";
 constexpr wchar_t window_title[] = L"QLNDXP";
 
-std::atomic<session_notify> notify_target{nullptr};
 session_queries queries{WTSQuerySessionInformationW, WTSFreeMemory};
 
 // domain\user of the last session logon, connect or unlock; only the window thread
@@ -44,8 +42,12 @@ constexpr session_change_action session_change_actions[] = {
     {WTS_SESSION_UNLOCK, L"screen_unlock", true},
 };
 
+// The thread's own copy of its notify function (the routine's argument); only the window
+// thread reads it.
+thread_local const session_notify* thread_notify = nullptr;
+
 void notify(const wchar_t* user, const wchar_t* notification) {
-    if (const session_notify target = notify_target.load()) target(user, notification);
+    if (thread_notify != nullptr && *thread_notify) (*thread_notify)(user, notification);
 }
 
 // Appends one session text to `text`; false when the query fails or yields no buffer.
@@ -98,7 +100,7 @@ void destroy_window(HWND window) {
     UnregisterClassW(window_class_name, GetModuleHandleW(nullptr));
 }
 
-unsigned __stdcall session_change_thread_routine(void*) {
+unsigned window_thread_body() {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW window_class{};
     window_class.cbSize = sizeof window_class;
@@ -140,15 +142,26 @@ unsigned __stdcall session_change_thread_routine(void*) {
     return 0;
 }
 
+unsigned __stdcall session_change_thread_routine(void* parameter) {
+    const std::unique_ptr<const session_notify> own(static_cast<const session_notify*>(parameter));
+    thread_notify = own.get();
+    const unsigned result = window_thread_body();
+    thread_notify = nullptr;
+    return result;
+}
+
 }  // namespace
 
-void start_session_change_window(session_change_thread& thread, session_notify notify) {
-    if (thread.handle) return;
-    notify_target.store(notify);
+bool start_session_change_window(session_change_thread& thread, session_notify notify) {
+    if (thread.handle) return true;
+    auto copy = std::make_unique<const session_notify>(std::move(notify));
     unsigned id = 0;
     thread.handle.reset(reinterpret_cast<HANDLE>(
-        _beginthreadex(nullptr, 0, session_change_thread_routine, nullptr, 0, &id)));
+        _beginthreadex(nullptr, 0, session_change_thread_routine, const_cast<session_notify*>(copy.get()), 0, &id)));
     thread.id = thread.handle ? id : 0;
+    if (!thread.handle) return false;
+    copy.release();  // the thread's now; it deletes it as it ends
+    return true;
 }
 
 void stop_session_change_window(session_change_thread& thread) {

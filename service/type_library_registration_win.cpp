@@ -3,7 +3,10 @@
 #include <oleauto.h>
 
 #include "foundation/com_resource_win.h"
+#include "foundation/guid_text_win.h"
 #include "foundation/result_win.h"
+#include "foundation/unique_resource_win.h"
+#include "service/service_identity_win.h"
 
 namespace {
 
@@ -69,4 +72,11 @@ HRESULT unregister_type_library(const std::wstring& module_path, bool per_user) 
     return for_user != nullptr
                ? for_user(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind)
                : UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
+}
+
+bool type_library_registered() {
+    const std::wstring key =
+        std::wstring(L"TypeLib\\") + text_of_guid(service_identity::type_library_id).c_str() + L"\\1.0";
+    unique_hkey version;
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, version.put()) == ERROR_SUCCESS;
 }

@@ -14,3 +14,7 @@ HRESULT register_type_library(const std::wstring& module_path, bool per_user);
 // Loads the library the same way and unregisters it (UnRegisterTypeLibForUser or
 // UnRegisterTypeLib).
 HRESULT unregister_type_library(const std::wstring& module_path, bool per_user);
+
+// True when HKEY_CLASSES_ROOT (in per-user mode: the user's classes) holds version 1.0 of
+// RxCoreServiceLib.
+bool type_library_registered();

@@ -151,17 +151,105 @@ TEST_F(RegistrationVerbs, ServiceOnARunningServiceEndsWithTheServiceRegisteredAg
     EXPECT_EQ(local_service(HKEY_CLASSES_ROOT), std::wstring(service_name));
 }
 
-TEST_F(RegistrationVerbs, ExitCodeIsTheResultOfTheLastActionRun) {
-    // Nothing registered: the server's unregistration fails at the type library, and the
-    // AppID is not looked at.
-    const DWORD code = run(exe_, L"-UnregServer");
+// Unregistration removes whatever is still there, whatever is already gone: a half-done
+// install can be cleaned with the program's own command, and what was missing is no failure.
+TEST_F(RegistrationVerbs, UnregServerRemovesEverythingLeftOfAHalfDoneInstall) {
+    const std::wstring app_id_key = std::wstring(L"AppID\\") + app_id;
+    const std::wstring class_key = std::wstring(L"CLSID\\") + class_id;
+    const struct {
+        const char* what;
+        const wchar_t* verb;                   // how it was installed
+        std::vector<std::wstring> gone;        // keys removed by hand since
+        bool service_gone;                     // the service deleted by hand since
+    } rows[] = {
+        {"nothing registered at all", nullptr, {}, false},
+        {"the type library's registration gone", L"-Service", {type_library_key, interface_key}, false},
+        {"the AppID gone", L"-Service", {app_id_key}, false},
+        {"the class and its ProgIDs gone", L"-Service",
+         {class_key, L"RxCoreService.RX_core_service_disp", L"RxCoreService.RX_core_service_disp.1"}, false},
+        {"the service gone", L"-Service", {}, true},
+        {"only the AppID left", L"-RegServer",
+         {class_key, type_library_key, interface_key, L"RxCoreService.RX_core_service_disp",
+          L"RxCoreService.RX_core_service_disp.1"}, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.verb != nullptr) {
+            ASSERT_EQ(run(exe_, row.verb), static_cast<DWORD>(S_OK));
+        }
+        for (const std::wstring& key : row.gone) {
+            RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+            RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+        }
+        if (row.service_gone) {
+            ASSERT_TRUE(remove_service(service_name));
+        }
+        EXPECT_EQ(run(exe_, L"-UnregServer"), static_cast<DWORD>(S_OK));
+        expect_unregistered(HKEY_CLASSES_ROOT);
+        EXPECT_TRUE(wait_until_service_gone(service_name, 10000));
+        clean_prefix();
+    }
+}
+
+// A -Service that fails after the old service is gone leaves no "LocalService" behind:
+// COM would otherwise try to start a service that does not exist for every activation.
+// A path of 260 characters or more is one the service cannot be created with.
+TEST_F(RegistrationVerbs, AFailedServiceInstallLeavesNoLocalServiceBehind) {
+    ASSERT_EQ(run(exe_, L"-Service"), static_cast<DWORD>(S_OK));
+    ASSERT_EQ(local_service(HKEY_CLASSES_ROOT), std::wstring(service_name));
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    std::wstring folder = std::wstring(temp) + L"kvlong" + std::to_wstring(GetCurrentProcessId());
+    std::vector<std::wstring> made;
+    while (folder.size() < MAX_PATH) {
+        folder += L"\\" + std::wstring(40, L'd');
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        made.push_back(folder);
+    }
+    const std::wstring copy = folder + L"\\KvRxCoreService.exe";
+    ASSERT_TRUE(CopyFileW(exe_.c_str(), copy.c_str(), FALSE));
+
+    const DWORD code = run(copy, L"-Service");
     EXPECT_TRUE(FAILED(static_cast<HRESULT>(code))) << std::hex << code;
     EXPECT_NE(code, ~0u);
-    // With the server registered but the AppID gone, the AppID step gives its registry error.
-    ASSERT_EQ(run(exe_, L"-RegServer"), static_cast<DWORD>(S_OK));
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"AppID\\") + app_id).c_str());
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, (std::wstring(L"AppID\\") + app_id).c_str());
-    EXPECT_EQ(run(exe_, L"-UnregServer"), static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)));
+    EXPECT_FALSE(service_present(service_name));
+    EXPECT_EQ(local_service(HKEY_CLASSES_ROOT), std::nullopt) << "no value names a service that does not exist";
+
+    EXPECT_EQ(run(exe_, L"-UnregServer"), static_cast<DWORD>(S_OK));
+    DeleteFileW(copy.c_str());
+    for (auto at = made.rbegin(); at != made.rend(); ++at) RemoveDirectoryW(at->c_str());
+}
+
+// Installed in a folder whose name holds a verb, the service starts as the service: the
+// verbs are looked for after the program's own path only.
+TEST_F(RegistrationVerbs, AServiceInAFolderNamedLikeAVerbRuns) {
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring folder = std::wstring(temp) + L"kv -Service tree " + std::to_wstring(GetCurrentProcessId());
+    const std::wstring copy = folder + L"\\KvRxCoreService.exe";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(exe_.c_str(), copy.c_str(), FALSE));
+    ASSERT_EQ(run(copy, L"-Service"), static_cast<DWORD>(S_OK));
+    expect_registered(HKEY_CLASSES_ROOT, copy);
+
+    {
+        unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        unique_sc_handle service(OpenServiceW(manager.get(), service_name, SERVICE_START | SERVICE_STOP));
+        ASSERT_TRUE(service);
+        ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
+        bool running = false;
+        for (int tries = 0; tries < 1500 && !running; ++tries) {
+            running = service_state(service_name) == SERVICE_RUNNING;
+            if (!running) Sleep(20);
+        }
+        EXPECT_TRUE(running) << "it runs instead of registering itself again";
+        SERVICE_STATUS status{};
+        EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+    }
+    EXPECT_EQ(run(copy, L"-UnregServer"), static_cast<DWORD>(S_OK));
+    EXPECT_TRUE(wait_until_service_gone(service_name, 30000));
+    DeleteFileW(copy.c_str());
+    RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(RegistrationVerbs, APathWithASingleQuoteIsRegisteredAsItIs) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -194,28 +195,67 @@ TEST_F(SessionChangeWindow, AStopRightAfterTheStartEndsTheThread) {
 
 // The notify function blocks, so the thread cannot take its WM_QUIT: the stop gives up
 // after its wait and leaves the thread to end on its own.
+HANDLE notify_entered = nullptr;
 HANDLE release_notify = nullptr;
-void blocking_notify(const wchar_t*, const wchar_t*) { WaitForSingleObject(release_notify, 30000); }
+void blocking_notify(const wchar_t*, const wchar_t*) {
+    SetEvent(notify_entered);
+    WaitForSingleObject(release_notify, 30000);
+}
 
-TEST_F(SessionChangeWindow, StopWaitsNoLongerThanItsLimitForABusyThread) {
+TEST_F(SessionChangeWindow, StopGivesUpOnABusyThreadWhichEndsOnceFree) {
     stop_session_change_window(thread_);
+    unique_handle entered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     unique_handle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    notify_entered = entered.get();
     release_notify = release.get();
     start_session_change_window(thread_, blocking_notify);
     const unique_handle thread = watch(thread_);
     ASSERT_TRUE(PostMessageW(window_of(thread_.id), WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 1));
-    Sleep(50);
+    ASSERT_EQ(WaitForSingleObject(entered.get(), 10000), WAIT_OBJECT_0) << "the thread is inside notify";
 
-    const ULONGLONG start = GetTickCount64();
     stop_session_change_window(thread_);
-    const ULONGLONG waited = GetTickCount64() - start;
-    EXPECT_FALSE(thread_.handle);
-    EXPECT_GE(waited, 400u);
-    EXPECT_LT(waited, 5000u);
-    EXPECT_EQ(WaitForSingleObject(thread.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "still busy";
+    EXPECT_FALSE(thread_.handle) << "the stop returned and let go of the thread";
+    EXPECT_EQ(thread_.id, 0u);
+    EXPECT_EQ(WaitForSingleObject(thread.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "still inside notify: it cannot end before the release below";
 
     SetEvent(release.get());
     EXPECT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0) << "ends once free";
+}
+
+// What a thread that outlived its stop reaches stays valid until it ends, though its owner
+// has gone: the thread holds its own copy of the notify function and what that holds.
+struct notify_target_state {
+    HANDLE entered = nullptr;
+    HANDLE release = nullptr;
+    int calls_finished = 0;
+    ~notify_target_state() { finished_when_destroyed = calls_finished; }
+    static inline int finished_when_destroyed = -1;
+};
+
+TEST_F(SessionChangeWindow, AThreadOutlivingItsStopStillReachesWhatItWasGiven) {
+    stop_session_change_window(thread_);
+    unique_handle entered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    unique_handle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    auto target = std::make_shared<notify_target_state>();
+    target->entered = entered.get();
+    target->release = release.get();
+    notify_target_state::finished_when_destroyed = -1;
+    start_session_change_window(thread_, [target](const wchar_t*, const wchar_t*) {
+        SetEvent(target->entered);
+        WaitForSingleObject(target->release, 30000);
+        ++target->calls_finished;  // after its owner let go
+    });
+    const unique_handle thread = watch(thread_);
+    ASSERT_TRUE(PostMessageW(window_of(thread_.id), WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 1));
+    ASSERT_EQ(WaitForSingleObject(entered.get(), 10000), WAIT_OBJECT_0);
+
+    stop_session_change_window(thread_);
+    target.reset();  // the owner is gone
+    EXPECT_EQ(notify_target_state::finished_when_destroyed, -1) << "the thread still holds it";
+    SetEvent(release.get());
+    ASSERT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(notify_target_state::finished_when_destroyed, 1) << "released by the thread, after its call";
 }
 
 }  // namespace
