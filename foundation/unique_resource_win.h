@@ -78,6 +78,11 @@ struct event_source {  // an event-log source (RegisterEventSource)
     static type invalid() noexcept { return nullptr; }
     static void close(type h) noexcept { ::DeregisterEventSource(h); }
 };
+struct change_notification {  // a directory watch (FindFirstChangeNotification)
+    using type = HANDLE;
+    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(type h) noexcept { ::FindCloseChangeNotification(h); }
+};
 }  // namespace unique_resource_traits
 
 using unique_handle = unique_resource<unique_resource_traits::handle>;
@@ -88,3 +93,4 @@ using unique_owned_mutex = unique_resource<unique_resource_traits::owned_mutex>;
 using unique_hmodule = unique_resource<unique_resource_traits::hmodule>;
 using unique_sc_handle = unique_resource<unique_resource_traits::sc_handle>;
 using unique_event_source = unique_resource<unique_resource_traits::event_source>;
+using unique_change_notification = unique_resource<unique_resource_traits::change_notification>;

@@ -1,5 +1,5 @@
-// rxctl call NAME [--envelope FILE]: one call_function on the running server, the way a
-// client of the product makes it.
+// rxctl call NAME [--envelope FILE]: one call_function on the running server through the
+// client library (client/), the way a client of the product makes it.
 //   The envelope is <function name="NAME"/>, or the document in FILE (read by the XML
 //   library's load_from_file: UTF-16 with byte-order mark, or 8-bit text read as ANSI or
 //   as the declared UTF-8) whose first "function" element gets NAME as its name; a file
@@ -15,9 +15,8 @@
 
 #include <string>
 
-#include "dispatcher/rx_core_service.h"
-#include "dispatcher/scramble_text_win.h"
-#include "foundation/com_resource_win.h"
+#include "client/rx_client_win.h"
+#include "foundation/unique_resource_win.h"
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
 #include "tools/rxctl/text_units.h"
@@ -36,48 +35,34 @@ int input_error(const std::string& message) {
 }
 
 int unreachable(const char* step, HRESULT hr) {
-    write_standard_error(std::string("rxctl call: ") + step + " failed with HRESULT " + hex32(hr) + "\n");
+    write_standard_error(std::string("rxctl call: ") + step + " failed with HRESULT " + rx_client::describe_status(hr) +
+                         "\n");
     return exit_usage_or_io;
 }
 
-// COM on this thread for the length of the command.
-class com_apartment {
-public:
-    com_apartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~com_apartment() {
-        if (SUCCEEDED(result_)) CoUninitialize();
+// The envelope of FILE as the XML library writes it, its first "function" element named
+// NAME; false (message written) when FILE cannot be read or does not load.
+bool envelope_of_file(const wchar_t* name, const wchar_t* file, rx_client::wiped_text& envelope) {
+    // The library reports an unopenable file like a malformed one; tell them apart.
+    unique_file probe(
+        CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!probe) {
+        input_error("cannot read " + argument_text(file) + " (error " + std::to_string(GetLastError()) + ")");
+        return false;
     }
-    com_apartment(const com_apartment&) = delete;
-    com_apartment& operator=(const com_apartment&) = delete;
-    HRESULT result() const noexcept { return result_; }
-private:
-    HRESULT result_;
-};
-
-// The envelope text as the XML library writes it; false (message written) when FILE
-// cannot be read or does not load.
-bool make_envelope(const wchar_t* name, const wchar_t* file, kv_xml_string& envelope) {
+    probe.reset();
     kv_xml_document document(create_xml_document());
-    if (file == nullptr) {
-        document->load_from_string(L"<function/>");
-    } else {
-        // The library reports an unopenable file like a malformed one; tell them apart.
-        unique_file probe(CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!probe) {
-            input_error("cannot read " + argument_text(file) + " (error " + std::to_string(GetLastError()) + ")");
-            return false;
-        }
-        probe.reset();
-        if (!document->load_from_file(file)) {
-            input_error(argument_text(file) + " is not a well-formed XML document");
-            return false;
-        }
+    if (!document->load_from_file(file)) {
+        input_error(argument_text(file) + " is not a well-formed XML document");
+        return false;
     }
     KV_xml_node* root = document->get_root();
     if (KV_xml_node* function = root ? root->get_child(0, L"function") : nullptr) function->set_attribute(L"name", name);
-    envelope.reset(document->to_string());
-    return static_cast<bool>(envelope);
+    kv_xml_string text(document->to_string());
+    if (!text) return false;
+    envelope.assign(text.get());
+    kv_memory::wipe(text.get(), envelope.size() * sizeof(wchar_t));
+    return true;
 }
 
 }  // namespace
@@ -97,39 +82,22 @@ int run_call_command(int argc, wchar_t** argv) {
     }
     if (name == nullptr) return call_usage_error("name the function to call");
 
-    kv_xml_string envelope;
-    if (!make_envelope(name, file, envelope)) return exit_usage_or_io;
-    unique_wiped_bstr argument;
-    const HRESULT scrambled = scramble_text(envelope.get(), argument.put());
-    if (FAILED(scrambled)) return unreachable("scramble_text", scrambled);
+    rx_client::wiped_text envelope;
+    if (file != nullptr && !envelope_of_file(name, file, envelope)) return exit_usage_or_io;
 
-    const com_apartment apartment;
+    const rx_client::com_apartment apartment;
     if (FAILED(apartment.result())) return unreachable("CoInitializeEx", apartment.result());
-    com_ptr<RX_core_service_disp_i> dispatcher;
-    const HRESULT created = CoCreateInstance(CLSID_RX_core_service_disp, nullptr, CLSCTX_LOCAL_SERVER,
-                                             IID_RX_core_service_disp_i, dispatcher.put_void());
-    if (FAILED(created)) return unreachable("creating RX_core_service_disp", created);
+    rx_client::connection service;
+    if (const HRESULT connected = service.connect(); FAILED(connected))
+        return unreachable("creating RX_core_service_disp", connected);
+    const rx_client::call_result result = file != nullptr ? service.call_envelope(envelope.c_str()) : service.call(name);
+    if (result.outcome == rx_client::call_outcome::unreachable) return unreachable("call_function", result.status);
 
-    unique_wiped_bstr coded;
-    LONG ret_code = 0;
-    const HRESULT returned = dispatcher->call_function(argument.get(), coded.put(), &ret_code);
-    // A failure here is the transport's: call_function itself answers S_OK or S_FALSE.
-    if (FAILED(returned)) return unreachable("call_function", returned);
-
-    std::string output = hex32(ret_code) + "\n";
-    if (coded) {
-        unique_wiped_bstr plain;
-        const HRESULT unscrambled = unscramble_text(coded.get(), plain.put());
-        if (FAILED(unscrambled)) {
-            write_standard_error("rxctl call: the result could not be unscrambled (HRESULT " + hex32(unscrambled) + ")\n");
-            ret_code = unscrambled;
-        } else {
-            const wchar_t* text = plain.get();
-            output += utf8_text(text[0] == xml_byte_order_mark ? text + 1 : text);
-        }
-    }
+    std::string output = hex32(result.status) + "\n";
+    if (result.has_result) output += utf8_text(result.result.c_str());
     unsigned long error = 0;
     if (!write_standard_output(output, error))
         return input_error("cannot write standard output (error " + std::to_string(error) + ")");
-    return returned == S_OK && ret_code >= 0 ? exit_success : exit_operation_failed;
+    return result.outcome == rx_client::call_outcome::carried_out && result.status >= 0 ? exit_success
+                                                                                        : exit_operation_failed;
 }

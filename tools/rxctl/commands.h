@@ -15,3 +15,5 @@ int run_vault_command(int argc, wchar_t** argv);
 int run_watch_command(int argc, wchar_t** argv);
 int run_call_command(int argc, wchar_t** argv);
 int run_status_command(int argc, wchar_t** argv);
+int run_trace_command(int argc, wchar_t** argv);
+int run_doctor_command(int argc, wchar_t** argv);

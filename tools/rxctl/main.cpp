@@ -34,6 +34,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argument_is(command, "watch")) return run_watch_command(rest_count, rest);
     if (argument_is(command, "call")) return run_call_command(rest_count, rest);
     if (argument_is(command, "status")) return run_status_command(rest_count, rest);
+    if (argument_is(command, "trace")) return run_trace_command(rest_count, rest);
+    if (argument_is(command, "doctor")) return run_doctor_command(rest_count, rest);
     write_standard_error("rxctl: unknown command '" + argument_text(command) +
                          "'; run 'rxctl --help' for the list of commands\n");
     return exit_usage_or_io;

@@ -14,61 +14,27 @@
 
 #include "foundation/guid_text_win.h"
 #include "foundation/trace_switch_win.h"
-#include "foundation/unique_resource_win.h"
 #include "service/service_identity_win.h"
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
+#include "tools/rxctl/installed_state_win.h"
 #include "tools/rxctl/usage.h"
 
 namespace {
 
-constexpr wchar_t service_name[] = L"QlnVxCoreService";
-
-// A string value (null name: the default value), REG_SZ or REG_EXPAND_SZ taken as stored.
-bool string_value(const std::wstring& key, const wchar_t* name, std::wstring& value) {
-    wchar_t data[1024];
-    DWORD bytes = sizeof data - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                     nullptr, data, &bytes) != ERROR_SUCCESS)
-        return false;
-    value.assign(data);
-    return true;
-}
-
-bool key_exists(const std::wstring& path) {
-    unique_hkey key;
-    return RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-}
-
-const char* state_text(DWORD state) {
-    switch (state) {
-    case SERVICE_STOPPED: return "stopped";
-    case SERVICE_START_PENDING: return "start pending";
-    case SERVICE_STOP_PENDING: return "stop pending";
-    case SERVICE_RUNNING: return "running";
-    case SERVICE_CONTINUE_PENDING: return "continue pending";
-    case SERVICE_PAUSE_PENDING: return "pause pending";
-    case SERVICE_PAUSED: return "paused";
-    default: return "in an unknown state";
-    }
-}
+using namespace installed_state;
 
 std::string service_line(bool& running) {
     running = false;
     const std::string head = "service " + argument_text(service_name) + ": ";
-    unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return head + "unknown (no service control manager, error " + std::to_string(GetLastError()) + ")\n";
-    unique_sc_handle service(OpenServiceW(manager.get(), service_name, SERVICE_QUERY_STATUS));
-    if (!service) {
-        const DWORD error = GetLastError();
-        return head + (error == ERROR_SERVICE_DOES_NOT_EXIST ? std::string("not installed")
-                                                             : "unknown (error " + std::to_string(error) + ")") + "\n";
+    const service_state state = query_service_state();
+    if (!state.installed) {
+        return head + (state.error == ERROR_SERVICE_DOES_NOT_EXIST ? std::string("not installed")
+                                                                   : "unknown (error " + std::to_string(state.error) + ")") +
+               "\n";
     }
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
-                              &needed))
-        return head + "installed, state unknown (error " + std::to_string(GetLastError()) + ")\n";
+    if (state.error != 0) return head + "installed, state unknown (error " + std::to_string(state.error) + ")\n";
+    const SERVICE_STATUS_PROCESS& status = state.status;
     running = status.dwCurrentState == SERVICE_RUNNING;
     std::string line = head + state_text(status.dwCurrentState);
     if (status.dwCurrentState != SERVICE_STOPPED) line += ", process " + std::to_string(status.dwProcessId);
@@ -77,26 +43,25 @@ std::string service_line(bool& running) {
 }
 
 std::string start_event_line(bool& signalled) {
-    signalled = false;
-    const std::wstring start_event_name = std::wstring(L"Global\\") + service_identity::start_event_name;
-    const std::string head = "start event " + argument_text(start_event_name.c_str()) + ": ";
-    const unique_handle event(OpenEventW(SYNCHRONIZE, FALSE, start_event_name.c_str()));
-    if (!event) {
-        const DWORD error = GetLastError();
-        return head + (error == ERROR_FILE_NOT_FOUND ? std::string("absent")
-                                                     : "cannot be opened (error " + std::to_string(error) + ")") + "\n";
+    const std::string head = "start event " + argument_text(start_event_kernel_name().c_str()) + ": ";
+    DWORD error = 0;
+    const start_event_state state = query_start_event(error);
+    signalled = state == start_event_state::signalled;
+    switch (state) {
+    case start_event_state::absent: return head + "absent\n";
+    case start_event_state::signalled: return head + "signalled\n";
+    case start_event_state::not_signalled: return head + "not signalled\n";
+    case start_event_state::unopenable: break;
     }
-    // A manual-reset event: a zero wait looks without consuming the signal.
-    signalled = WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0;
-    return head + (signalled ? "signalled" : "not signalled") + "\n";
+    return head + "cannot be opened (error " + std::to_string(error) + ")\n";
 }
 
 std::string app_id_line() {
     const std::wstring key = std::wstring(L"AppID\\") + service_identity::app_id_text;
     std::string line = "AppID " + argument_text(service_identity::app_id_text) + ": ";
-    if (!key_exists(key)) return line + "not registered\n";
+    if (!class_key_exists(key)) return line + "not registered\n";
     std::wstring value;
-    if (string_value(key, service_identity::local_service_value, value))
+    if (class_string(key, service_identity::local_service_value, value))
         return line + "registered, " + argument_text(service_identity::local_service_value) + " = " +
                argument_text(value.c_str()) + "\n";
     return line + "registered, local server\n";
@@ -106,9 +71,9 @@ std::string class_line() {
     const guid_text class_id = text_of_guid(service_identity::class_id);
     const std::wstring key = std::wstring(L"CLSID\\") + class_id.c_str();
     std::string line = "class " + argument_text(class_id.c_str()) + ": ";
-    if (!key_exists(key)) return line + "not registered\n";
+    if (!class_key_exists(key)) return line + "not registered\n";
     std::wstring server;
-    if (!string_value(key + L"\\LocalServer32", nullptr, server)) return line + "registered, no server\n";
+    if (!class_string(key + L"\\LocalServer32", nullptr, server)) return line + "registered, no server\n";
     return line + "registered, server " + argument_text(server.c_str()) + "\n";
 }
 
@@ -118,18 +83,12 @@ std::string type_library_lines() {
     const guid_text type_library_id = text_of_guid(service_identity::type_library_id);
     const std::wstring version_key = std::wstring(L"TypeLib\\") + type_library_id.c_str() + L"\\1.0";
     const std::string head = "type library " + argument_text(type_library_id.c_str()) + ": ";
-    unique_hkey version;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, version_key.c_str(), 0, KEY_READ, version.put()) != ERROR_SUCCESS)
-        return head + "not registered\n";
+    if (!class_key_exists(version_key)) return head + "not registered\n";
     std::string lines;
-    wchar_t locale[64];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(sizeof locale / sizeof locale[0]);
-        if (RegEnumKeyExW(version.get(), index, locale, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
+    for (const std::wstring& locale : class_subkeys(version_key)) {
         std::wstring path;
-        if (!string_value(version_key + L"\\" + locale + L"\\win64", nullptr, path)) continue;  // FLAGS, HELPDIR
-        lines += head + "1.0 locale " + argument_text(locale) + ": " + argument_text(path.c_str()) + "\n";
+        if (!class_string(version_key + L"\\" + locale + L"\\win64", nullptr, path)) continue;  // FLAGS, HELPDIR
+        lines += head + "1.0 locale " + argument_text(locale.c_str()) + ": " + argument_text(path.c_str()) + "\n";
     }
     return lines.empty() ? head + "registered, no win64 file\n" : lines;
 }

@@ -81,6 +81,31 @@ constexpr command_help commands[] = {
      "(AppID and its LocalService value, the class and its server, the type\n"
      "library) and whether tracing is on. Exit 0 when the service runs and its\n"
      "start event is signalled, 1 otherwise.\n"},
+    {"trace",
+     "trace on | off\n",
+     "Turn the trace switch on or off: EnableUserModeTrace (REG_DWORD) 1 or 0\n"
+     "under HKEY_CURRENT_USER\\Software\\Quillon\\Cryvane\\Logging. Every process of\n"
+     "the product follows within 3 seconds. Prints whether tracing is on now;\n"
+     "off exits 1 when another user's hive still turns it on.\n"},
+    {"trace",
+     "trace show [--follow] [--process PID] [--file PATH]\n",
+     "Print the trace file TraceFile.kv of this user's temporary-files directory\n"
+     "(or PATH) as UTF-8 lines, without its byte-order mark and carriage returns.\n"
+     "With --process only the lines that process wrote; with --follow, then\n"
+     "every line appended, until interrupted (a file that shrinks or is replaced\n"
+     "is read from its start). A service running as LocalSystem writes into the\n"
+     "system's temporary directory, usually %SystemRoot%\\Temp: name it with --file.\n"
+     "Exit 1 when there is no trace file (without --follow, which waits for it).\n"},
+    {"doctor",
+     "doctor [--exe PATH]\n",
+     "Check what a working install needs, one line per check: OK, or FAIL with\n"
+     "what is wrong and the command that mends it; INFO for the trace switch.\n"
+     "The checks: the executable, the service's configuration (own process,\n"
+     "LocalSystem, its path), the AppID and its LocalService value, the class\n"
+     "and the ProgIDs pointing at the executable, the type library, the manager\n"
+     "component's class, the vault device, the service running, its start event.\n"
+     "The executable is PATH, else KvRxCoreService.exe beside rxctl.exe, else the\n"
+     "one the service runs. Exit 0 when every check is OK, 1 otherwise.\n"},
     {"--help",
      "--help\n",
      "Show this text.\n"},

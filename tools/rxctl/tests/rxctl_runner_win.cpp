@@ -98,3 +98,48 @@ rxctl_result run_rxctl(const std::wstring& args, const std::string& stdin_bytes)
     if (ended) GetExitCodeProcess(process.get(), &result.exit_code);
     return result;
 }
+
+rxctl_session::rxctl_session(const std::wstring& args) : stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    pipe_ends out;
+    {
+        std::lock_guard<std::mutex> guard(start_lock);
+        if (!make_pipe(out, false)) return;
+        // No input, and standard error goes where the output goes.
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = nullptr;
+        si.hStdOutput = out.write.get();
+        si.hStdError = out.write.get();
+        std::wstring command_line = L"\"" + rxctl_path() + L"\" " + args;
+        PROCESS_INFORMATION pi{};
+        if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                            &si, &pi))
+            return;
+        CloseHandle(pi.hThread);
+        process_.reset(pi.hProcess);
+        out.write.reset();
+    }
+    out_read_ = std::move(out.read);
+    watchdog_ = std::thread([process = process_.get(), stop = stop_.get()] {
+        HANDLE both[] = {stop, process};
+        if (WaitForMultipleObjects(2, both, FALSE, time_limit_ms) != WAIT_OBJECT_0 + 1) TerminateProcess(process, rxctl_timed_out);
+    });
+}
+
+rxctl_session::~rxctl_session() {
+    if (!process_) return;
+    SetEvent(stop_.get());
+    watchdog_.join();
+    WaitForSingleObject(process_.get(), INFINITE);
+}
+
+bool rxctl_session::read_until(const std::string& text) {
+    char buffer[4096];
+    while (out_.find(text) == std::string::npos) {
+        DWORD got = 0;
+        if (!out_read_ || !ReadFile(out_read_.get(), buffer, sizeof buffer, &got, nullptr) || got == 0) return false;
+        out_.append(buffer, got);
+    }
+    return true;
+}

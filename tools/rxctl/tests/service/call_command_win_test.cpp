@@ -8,10 +8,10 @@
 
 #include "tests/support/test_files_win.h"
 #include "tools/rxctl/tests/rxctl_runner_win.h"
-#include "tools/rxctl/tests/service/local_server_support_win.h"
+#include "client/tests/local_server_fixture_win.h"
 
 namespace {
-using rxctl_service_test::registered_local_server;
+using local_server_test::registered_local_server;
 
 constexpr wchar_t agent_key[] = L"SOFTWARE\\Halvern\\Ostrand\\Agent";
 constexpr wchar_t product_key[] = L"SOFTWARE\\Quillon\\Vessaro";
@@ -116,7 +116,7 @@ TEST_F(CallCommand, StatusDecidesTheExitCode) {
 }
 
 TEST(CallCommandAlone, UsageErrorsAndAnUnreachableServerExitTwo) {
-    rxctl_service_test::unregister_everything();
+    local_server_test::unregister_everything();
     const temporary_file malformed(L"malformed.xml", text_bytes("<function name=\"x\">"));
     const struct {
         std::wstring args;

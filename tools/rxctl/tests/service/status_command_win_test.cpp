@@ -10,7 +10,7 @@
 #include "service/tests/registration_support_win.h"
 #include "service/tests/service_host_support_win.h"
 #include "tools/rxctl/tests/rxctl_runner_win.h"
-#include "tools/rxctl/tests/service/local_server_support_win.h"
+#include "client/tests/local_server_fixture_win.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ const std::string class_id = "class {3106EB92-9B4B-4D1C-8731-F46403BCAABF}: ";
 const std::string type_library = "type library {E525C81A-0535-4FC4-B5DE-7F1FFA97266F}: ";
 
 TEST(StatusCommand, NothingRegisteredNothingRunning) {
-    rxctl_service_test::unregister_everything();
+    local_server_test::unregister_everything();
     ASSERT_TRUE(trace_test::disable_tracing());
     const rxctl_result r = run_rxctl(L"status");
     EXPECT_EQ(r.exit_code, 1u) << r.err;
@@ -41,7 +41,7 @@ TEST(StatusCommand, NothingRegisteredNothingRunning) {
     EXPECT_TRUE(has_line(r.out, class_id + "not registered"));
     EXPECT_TRUE(has_line(r.out, type_library + "not registered"));
     EXPECT_TRUE(has_line(r.out, "tracing: off"));
-    EXPECT_FALSE(rxctl_service_test::start_event_exists()) << "status only opens the start event";
+    EXPECT_FALSE(local_server_test::start_event_exists()) << "status only opens the start event";
     EXPECT_EQ(run_rxctl(L"status now").exit_code, 2u);
 }
 

@@ -2,12 +2,12 @@
 // KvRxCoreService.exe registered as a plain COM local server (-RegServer) in the test
 // prefix, with the manager double and the locale-0 type-library alias Wine's marshaler
 // needs. COM starts the program at the first activation; the fixture itself stays a client
-// for its whole life, so every rxctl call of a test reaches the same server, which ends
-// about a second after the fixture lets go. Everything is undone on destruction.
+// for its whole life, so every client call of a test (rxctl's included) reaches the same
+// server, which ends about a second after the fixture lets go. Everything is undone on destruction.
 #include "dispatcher/rx_core_service.h"
 #include "foundation/com_resource_win.h"
 
-namespace rxctl_service_test {
+namespace local_server_test {
 
 // Whether the service's start event exists right now (opened, never created).
 bool start_event_exists();
@@ -30,4 +30,4 @@ private:
     unique_handle server_;
 };
 
-}  // namespace rxctl_service_test
+}  // namespace local_server_test

@@ -1,4 +1,4 @@
-#include "tools/rxctl/tests/service/local_server_support_win.h"
+#include "client/tests/local_server_fixture_win.h"
 
 #include <tlhelp32.h>
 
@@ -7,7 +7,7 @@
 #include "tests/doubles/event_system/event_system_double_win.h"
 #include "tests/doubles/manager/manager_double_win.h"
 
-namespace rxctl_service_test {
+namespace local_server_test {
 namespace {
 
 // The running KvRxCoreService.exe, opened for waiting; null when none runs.
@@ -61,4 +61,4 @@ registered_local_server::~registered_local_server() {
     event_system_double::register_double();
 }
 
-}  // namespace rxctl_service_test
+}  // namespace local_server_test
