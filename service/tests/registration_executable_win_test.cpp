@@ -3,6 +3,7 @@
 // leaves a prefix without the program's registration.
 #include <gtest/gtest.h>
 
+
 #include "foundation/unique_resource_win.h"
 #include "service/tests/registration_support_win.h"
 
@@ -191,33 +192,49 @@ TEST_F(RegistrationVerbs, UnregServerRemovesEverythingLeftOfAHalfDoneInstall) {
     }
 }
 
+// Answers every message box the program at `process` shows with the service name as its
+// caption, until the process has ended: a failed install shows one, and nobody is there.
+void answer_boxes_until_ended(HANDLE process) {
+    while (WaitForSingleObject(process, 20) == WAIT_TIMEOUT)
+        if (HWND box = FindWindowW(L"#32770", service_name)) PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
 // A -Service that fails after the old service is gone leaves no "LocalService" behind:
 // COM would otherwise try to start a service that does not exist for every activation.
-// A path of 260 characters or more is one the service cannot be created with.
+// Another service showing the service's name as its display name makes the creation fail;
+// "LocalService" is still there from the earlier install.
 TEST_F(RegistrationVerbs, AFailedServiceInstallLeavesNoLocalServiceBehind) {
+    constexpr wchar_t other_service[] = L"KvDisplayNameTaken";
     ASSERT_EQ(run(exe_, L"-Service"), static_cast<DWORD>(S_OK));
     ASSERT_EQ(local_service(HKEY_CLASSES_ROOT), std::wstring(service_name));
-    wchar_t temp[MAX_PATH];
-    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    std::wstring folder = std::wstring(temp) + L"kvlong" + std::to_wstring(GetCurrentProcessId());
-    std::vector<std::wstring> made;
-    while (folder.size() < MAX_PATH) {
-        folder += L"\\" + std::wstring(40, L'd');
-        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-        made.push_back(folder);
+    // The name is free again (a service's display name may not be another's name).
+    ASSERT_TRUE(remove_service(service_name));
+    {
+        const unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        const std::wstring command = L"\"" + test_service_exe() + L"\" slow-stop 0";
+        const unique_sc_handle other(CreateServiceW(manager.get(), other_service, service_name, SERVICE_ALL_ACCESS,
+                                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                                    SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
+                                                    nullptr, nullptr));
+        ASSERT_TRUE(other) << GetLastError();
     }
-    const std::wstring copy = folder + L"\\KvRxCoreService.exe";
-    ASSERT_TRUE(CopyFileW(exe_.c_str(), copy.c_str(), FALSE));
 
-    const DWORD code = run(copy, L"-Service");
-    EXPECT_TRUE(FAILED(static_cast<HRESULT>(code))) << std::hex << code;
-    EXPECT_NE(code, ~0u);
-    EXPECT_FALSE(service_present(service_name));
+    std::wstring command = L"\"" + exe_ + L"\" -Service";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessW(exe_.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &info));
+    const unique_handle process(info.hProcess), thread(info.hThread);
+    answer_boxes_until_ended(process.get());
+    DWORD code = ~0u;
+    GetExitCodeProcess(process.get(), &code);
+    EXPECT_EQ(code, static_cast<DWORD>(E_FAIL)) << std::hex << code;
+    EXPECT_FALSE(service_present(service_name)) << "the old service is gone and no new one was made";
     EXPECT_EQ(local_service(HKEY_CLASSES_ROOT), std::nullopt) << "no value names a service that does not exist";
 
+    EXPECT_TRUE(remove_service(other_service));
     EXPECT_EQ(run(exe_, L"-UnregServer"), static_cast<DWORD>(S_OK));
-    DeleteFileW(copy.c_str());
-    for (auto at = made.rbegin(); at != made.rend(); ++at) RemoveDirectoryW(at->c_str());
 }
 
 // Installed in a folder whose name holds a verb, the service starts as the service: the

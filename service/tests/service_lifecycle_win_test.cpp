@@ -123,7 +123,14 @@ TEST_F(ServiceHost, ControlsOtherThanStopAndShutdownChangeNothing) {
     ASSERT_TRUE(start_service());
     for (DWORD code : {DWORD{SERVICE_CONTROL_PAUSE}, DWORD{SERVICE_CONTROL_CONTINUE}, DWORD{SERVICE_CONTROL_INTERROGATE}, DWORD{200}})
         control(code);
-    Sleep(200);
+    // The handler takes the controls in order: once the last one has written its entry,
+    // the three before it have been handled too.
+    bool handled = false;
+    for (int tries = 0; tries < 1500 && !handled; ++tries) {
+        handled = in_order({L"CRxCoreServiceModule::LogEvent: Bad service request"});
+        if (!handled) Sleep(20);
+    }
+    ASSERT_TRUE(handled) << "the unknown control reached the handler";
     EXPECT_EQ(state(), static_cast<DWORD>(SERVICE_RUNNING));
     const auto dispatcher = connect();
     ASSERT_TRUE(dispatcher);
@@ -162,7 +169,15 @@ TEST_F(ServiceHost, StopWaitsForAsLongAsTheManagerWorks) {
     ASSERT_TRUE(dispatcher);
     EXPECT_EQ(call(dispatcher.get(), L"<function name=\"manager_never_done\"/>").ret_code, S_OK);
     ASSERT_TRUE(control(SERVICE_CONTROL_STOP));
-    Sleep(1500);
+    // The manager's stop thread sees the stop event before it could set its done event:
+    // once it has, the service can only be waiting for the done event.
+    bool stop_seen = false;
+    for (int tries = 0; tries < 1500 && !stop_seen; ++tries) {
+        stop_seen = manager_double::read_state().stop_count == 1;
+        if (!stop_seen) Sleep(20);
+    }
+    ASSERT_TRUE(stop_seen) << "the service set the manager's stop event";
+    EXPECT_EQ(manager_double::read_state().done_count, 0u);
     EXPECT_EQ(state(), static_cast<DWORD>(SERVICE_STOP_PENDING));
     EXPECT_TRUE(manager_double::release_done());
     EXPECT_TRUE(wait_for_state(SERVICE_STOPPED));
