@@ -154,12 +154,9 @@ void serve(HANDLE pipe) {
     FlushFileBuffers(pipe);
 }
 
-DWORD WINAPI fire_server(void*) {
-    const std::wstring name = protocol::pipe_name(GetCurrentProcessId());
-    const unique_file pipe(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
-                                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
-                                            sizeof(protocol::fire_reply), protocol::max_request_bytes, 0, nullptr));
-    if (!pipe) return GetLastError();
+// Serves the fire requests on the pipe it is given, for the process's lifetime.
+DWORD WINAPI fire_server(void* parameter) {
+    const unique_file pipe(static_cast<HANDLE>(parameter));
     for (;;) {
         if (ConnectNamedPipe(pipe.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED)
             serve(pipe.get());
@@ -184,13 +181,21 @@ void close_delivery_window(HWND window, DWORD owner_thread) {
         PostMessageW(window, WM_CLOSE, 0, 0);
 }
 
+// The pipe exists once this returns: a test that fires right after the first Store
+// finds it, however late the server thread gets to run.
 void start_fire_server() {
     static std::once_flag started;
     std::call_once(started, [] {
         HMODULE pinned = nullptr;
         GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                            reinterpret_cast<LPCWSTR>(&fire_server), &pinned);
-        const unique_handle thread(CreateThread(nullptr, 0, fire_server, nullptr, 0, nullptr));
+        const std::wstring name = protocol::pipe_name(GetCurrentProcessId());
+        unique_file pipe(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                          PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+                                          sizeof(protocol::fire_reply), protocol::max_request_bytes, 0, nullptr));
+        if (!pipe) return;
+        const unique_handle thread(CreateThread(nullptr, 0, fire_server, pipe.get(), 0, nullptr));
+        if (thread) pipe.release();  // the server thread owns it now
     });
 }
 
