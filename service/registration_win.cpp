@@ -42,14 +42,14 @@ HRESULT open_app_id(REGSAM app_ids_access, REGSAM app_id_access, bool create, un
     return HRESULT_FROM_WIN32(status);
 }
 
-// Deletes "LocalService" where the AppID key exists; true when the value is gone.
-bool drop_local_service(REGSAM app_ids_access) {
+// Deletes "LocalService" where the AppID key exists; S_OK when the value is gone.
+HRESULT drop_local_service(REGSAM app_ids_access) {
     unique_hkey app_id;
     const HRESULT opened = open_app_id(app_ids_access, KEY_WRITE, false, app_id);
-    if (opened == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) return true;
-    if (FAILED(opened)) return false;
+    if (opened == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) return S_OK;
+    if (FAILED(opened)) return opened;
     const LSTATUS status = RegDeleteValueW(app_id.get(), service_identity::local_service_value);
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    return status == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(status);
 }
 
 // The first failure of a sequence that goes on after it.
@@ -80,7 +80,9 @@ registration_context registration_context_of_this_executable() {
 HRESULT register_app_id(const registration_context& context, registry_scripts& scripts, bool with_service) {
     trace_scope(L"CRxCoreServiceModule::RegisterAppId", with_service ? 1 : 0);
     if (!uninstall_service(context.service)) return E_FAIL;
-    drop_local_service(KEY_WRITE);
+    // A value that cannot be taken away would name the service just deleted: stop here
+    // and say so rather than go on as if the AppID were sound.
+    KV_RETURN_IF_FAILED(traced(drop_local_service(KEY_WRITE), L"LocalService value"));
     KV_RETURN_IF_FAILED(traced(scripts.run(service_identity::app_id_script_resource, true), L"AppID script"));
     unique_hkey app_id;
     KV_RETURN_IF_FAILED(traced(open_app_id(KEY_WRITE, KEY_READ | KEY_WRITE, true, app_id), L"AppID key"));
