@@ -1,7 +1,9 @@
 // bench_vault: the cost of encoding each vault request against a plain copy of the same
 // bytes, and of each operation on an open channel through the driver double against a
-// bare DeviceIoControl round trip with a frame of the same size, in the same run.
-// Prints figures only.
+// bare DeviceIoControl round trip with a frame of the same size, in the same run; and the
+// driver part of one logoff (a channel opened, unload_user_bkeys, remove_sso_data, the
+// channel closed) against a driver that answers and against one that asks for one byte
+// more room on every attempt. Prints figures only.
 #include <windows.h>
 
 #include <cstdint>
@@ -145,10 +147,49 @@ void bench_round_trips() {
         vault_double::clear_requests();
     }
 }
+// The driver part of one logoff, as the logoff handler runs it: a channel of its own and
+// the two requests for the departing user.
+double logoff_us(int logoffs, HRESULT& last) {
+    constexpr const char* user = "S-1-5-21-1004336348-1177238915-682003330-1000";
+    const double start = now_us();
+    for (int i = 0; i < logoffs; ++i) {
+        VX_vault_driver_com channel;
+        last = channel.unload_user_bkeys(user);
+        const HRESULT removed = channel.remove_sso_data(user);
+        if (FAILED(removed)) last = removed;
+    }
+    return (now_us() - start) / logoffs;
+}
+
+void bench_logoff() {
+    if (!vault_double::start()) return;
+    constexpr int logoffs = 200;
+    const struct {
+        const char* driver;
+        std::vector<vault_double::reply> script;
+    } drivers[] = {
+        {"answers at once", {}},
+        {"asks one byte more", {vault_double::reply::grow()}},
+    };
+    std::printf("\n%-26s %12s %12s %12s\n", "logoff's driver requests", "us/logoff", "requests", "result");
+    for (const auto& d : drivers) {
+        if (!vault_double::script(d.script) || !vault_double::clear_requests()) continue;
+        HRESULT last = S_OK;
+        logoff_us(10, last);  // warm up
+        vault_double::clear_requests();
+        const double us = logoff_us(logoffs, last);
+        const std::size_t requests = vault_double::requests().size();
+        std::printf("%-26s %12.1f %12.1f   0x%08lX\n", d.driver, us, static_cast<double>(requests) / logoffs,
+                    static_cast<unsigned long>(last));
+    }
+    vault_double::script({});
+    vault_double::clear_requests();
+}
 }  // namespace
 
 int main() {
     bench_encoding();
     bench_round_trips();
+    bench_logoff();
     return 0;
 }

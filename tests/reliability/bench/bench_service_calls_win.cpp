@@ -1,7 +1,9 @@
 // The running service through the control manager and COM: how long a start takes until the
 // start event and a stop until SERVICE_STOPPED, and out-of-process calls per second of
 // call_function (core command; echoing manager double with 1 KB and 64 KB envelopes) beside
-// a null round trip on the same proxy (GetTypeInfoCount). Prints figures only.
+// a null round trip on the same proxy (GetTypeInfoCount); and the service's handle count
+// around a thousand DisplayLock calls from this process, each on a new object (asked by
+// name through IDispatch), which the service refuses. Prints figures only.
 #include "dispatcher/scramble_text_win.h"
 #include "foundation/com_resource_win.h"
 #include "tests/bench/bench_timing_win.h"
@@ -93,6 +95,55 @@ void time_calls(RX_core_service_disp_i* dispatcher) {
     }
 }
 
+// Create an object, call DisplayLock("SYSTEM") by name, release it; a thousand times. A
+// plain client may not forge logon events, so each call should come back E_ACCESSDENIED
+// and leave the service's handles where they were.
+void forged_display_locks(DWORD service) {
+    constexpr int objects = 1000;
+    const reliability::process_usage before = reliability::usage_of(service);
+    const unique_bstr system(SysAllocString(L"SYSTEM"));
+    int refused = 0, other = 0;
+    HRESULT first_other = S_OK;
+    for (int i = 0; i < objects; ++i) {
+        // The object's own IDispatch (the one the logon events are asked through), not the
+        // dispatch part of the call_function interface.
+        const auto connection = connect();
+        com_ptr<IDispatch> object;
+        if (!connection || FAILED(connection->QueryInterface(IID_IDispatch, object.put_void()))) {
+            ++other;
+            continue;
+        }
+        OLECHAR name[] = L"DisplayLock";
+        LPOLESTR names[] = {name};
+        DISPID id = DISPID_UNKNOWN;
+        HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_SYSTEM_DEFAULT, &id);
+        if (SUCCEEDED(hr)) {
+            VARIANT user;
+            VariantInit(&user);
+            V_VT(&user) = VT_BSTR;
+            V_BSTR(&user) = system.get();
+            DISPPARAMS parameters{&user, nullptr, 1, 0};
+            EXCEPINFO exception{};
+            hr = object->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, &parameters, nullptr,
+                                &exception, nullptr);
+            if (hr == DISP_E_EXCEPTION) hr = exception.scode;
+            const unique_bstr source(exception.bstrSource), description(exception.bstrDescription),
+                help_file(exception.bstrHelpFile);
+        }
+        if (hr == E_ACCESSDENIED) {
+            ++refused;
+        } else if (other++ == 0) {
+            first_other = hr;
+        }
+    }
+    Sleep(200);  // the last releases reach the service
+    const reliability::process_usage after = reliability::usage_of(service);
+    std::printf("\n%d DisplayLock calls from a client, each on a new object: %d refused, %d otherwise (first 0x%08lX)\n",
+                objects, refused, other, static_cast<unsigned long>(first_other));
+    std::printf("  service handles before %lu, after %lu\n", static_cast<unsigned long>(before.handles),
+                static_cast<unsigned long>(after.handles));
+}
+
 }  // namespace
 
 int main() {
@@ -121,6 +172,7 @@ int main() {
             return 1;
         }
         time_calls(dispatcher.get());
+        forged_display_locks(service_process_id());
     }
     CoUninitialize();
     return 0;
