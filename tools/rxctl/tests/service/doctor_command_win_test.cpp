@@ -121,8 +121,8 @@ TEST(DoctorCommand, EachBrokenPieceFailsItsCheckAndThePrintedMendRepairsIt) {
         {"class", [] { return set_default(class_key + L"\\LocalServer32", L"\"C:\\elsewhere\\KvRxCoreService.exe\""); },
          {"its local server is \"C:\\elsewhere\\KvRxCoreService.exe\", not \"" + ascii(exe) + "\""}, register_mend,
          register_again},
-        {"class", [] { return RegDeleteTreeW(HKEY_CLASSES_ROOT, (class_key + L"\\ProgID").c_str()) == ERROR_SUCCESS &&
-                              RegDeleteKeyW(HKEY_CLASSES_ROOT, (class_key + L"\\ProgID").c_str()) == ERROR_SUCCESS; },
+        // RegDeleteTreeW with a subkey name removes that key itself too.
+        {"class", [] { return RegDeleteTreeW(HKEY_CLASSES_ROOT, (class_key + L"\\ProgID").c_str()) == ERROR_SUCCESS; },
          {"HKCR\\" + ascii(class_key) + "\\ProgID (default) is missing"}, register_mend, register_again},
         {"ProgIDs", [] { return RegDeleteKeyW(HKEY_CLASSES_ROOT, L"RxCoreService.RX_core_service_disp\\CurVer") == ERROR_SUCCESS; },
          {"HKCR\\RxCoreService.RX_core_service_disp\\CurVer (default) is missing"}, register_mend, register_again},
@@ -144,7 +144,7 @@ TEST(DoctorCommand, EachBrokenPieceFailsItsCheckAndThePrintedMendRepairsIt) {
          "mend: start the vault driver", vault_double::start},
     };
     for (const auto& row : rows) {
-        ASSERT_TRUE(row.break_it()) << row.check;
+        ASSERT_TRUE(row.break_it()) << row.check << ", to show: " << row.problems.front();
         rxctl_result r = run_rxctl(doctor);
         EXPECT_EQ(r.exit_code, 1u) << r.out;
         const std::string line = line_of(r.out, row.check);
