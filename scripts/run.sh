@@ -51,7 +51,8 @@ say() { printf '%s\n' "$*"; }
 heading() { printf '\n== %s\n' "$*"; }
 die() { say "run.sh: $*" >&2; exit 1; }
 indent() { sed 's/^/   /'; }
-trace_text() { python3 "$root/scripts/trace-text.py" "$trace_file" 2>&1; }
+# The trace file as UTF-8 lines, read with the installed rxctl (defined once it is installed).
+trace_text() { rxctl trace show --file "$(win_path "$trace_file")" 2>&1 | tr -d '\r'; }
 # The service reports SERVICE_STOPPED and then writes its last trace line: wait for it.
 wait_for_stopped_line() {
   for _ in $(seq 1 50); do trace_text | grep -q 'LogEvent: Service stopped' && return 0; sleep 0.1; done
@@ -224,7 +225,8 @@ if [ "$serve" = 1 ]; then
   say "Following $trace_file (Ctrl+C stops the service)"
   # A trap, not an ignore: the follower must still receive the interrupt.
   trap 'true' INT TERM
-  python3 "$root/scripts/trace-text.py" --follow "$trace_file"
+  # No time limit here, unlike w(): the follower runs until the interrupt.
+  wine "$rxctl_exe" trace show --follow --file "$(win_path "$trace_file")" </dev/null
   trap - INT TERM
   heading "Stopping $service"
   w net stop "$service" >/dev/null 2>&1
@@ -239,13 +241,21 @@ fi
 # ---------------------------------------------------------------------------------------
 # The walk through the product's work. Each step prints what happened and its verdict.
 
-heading "Step 2: rxctl status"
+heading "Step 2: rxctl status and rxctl doctor"
 out=$(rxctl status); code=$?
 say "$out" | indent
 ok=1
 [ "$code" -eq 0 ] && has "$out" "$service: running, process" && has "$out" ": signalled" &&
   has "$out" "LocalService = $service" && has "$out" "server \"$exe_win\"" && has "$out" "tracing: on" && ok=0
 verdict "status: service running, start event signalled, registered, tracing on" $ok
+service_pid=$(sed -n "s/.*$service: running, process \([0-9]*\).*/\1/p" <<<"$out" | head -n 1)
+
+say "rxctl doctor (the installed tool, against the installed product):"
+out=$(rxctl doctor); code=$?
+tr -d '\r' <<<"$out" | cut -c1-150 | indent
+ok=1
+[ "$code" -eq 0 ] && ! has "$out" "FAIL" && [ "$(grep -c '^OK ' <<<"$out")" -eq 10 ] && ok=0
+verdict "doctor: all 10 checks OK, exit 0" $ok
 
 heading "Step 3: core_has_agent_GUID_changed"
 answer() {  # prints the call and returns the text of its <value> element in $value
@@ -313,9 +323,17 @@ trace=$(trace_text)
 say "$trace_file: $(wc -l <<<"$trace") lines; excerpt:"
 grep -E 'PreMessageLoop\[|Service started|About to start subscriptions|call_function\[|core_perform_operation\[|forward_call|::Logoff\[|unload_user_bkeys|remove_sso_data|::notify\[' \
   <<<"$trace" | head -n 24 | cut -c1-150 | indent
+# The service's own lines, as rxctl trace show --process picks them, against the same lines
+# picked out of the whole file by their prefix "HH:MM:SS [PID] ".
+own=$(rxctl trace show --process "${service_pid:-0}" --file "$(win_path "$trace_file")" | tr -d '\r')
+own_count=$(grep -c . <<<"$own")
+prefixed_count=$(grep -cE "^[0-9]{2}:[0-9]{2}:[0-9]{2} \[${service_pid:-0}\] " <<<"$trace")
+say "rxctl trace show --process ${service_pid:-?}: $own_count lines; lines of the whole file with that prefix: $prefixed_count"
 has "$trace" "CRxCoreServiceModule::PreMessageLoop" && has "$trace" "RX_core_service_disp::core_perform_operation" &&
-  has "$trace" "RX_core_service_disp::Logoff" && has "$trace" "VX_vault_driver_com::unload_user_bkeys"
-verdict "trace: start, calls, logoff and driver requests written" $?
+  has "$trace" "RX_core_service_disp::Logoff" && has "$trace" "VX_vault_driver_com::unload_user_bkeys" &&
+  [ -n "$service_pid" ] && [ "$own_count" -gt 0 ] && [ "$own_count" -eq "$prefixed_count" ] &&
+  ! grep -qvE "^[0-9]{2}:[0-9]{2}:[0-9]{2} \[$service_pid\] " <<<"$own"
+verdict "trace: start, calls, logoff and driver requests written; --process shows the service's lines alone" $?
 
 heading "Step 7: stopping $service"
 w net stop "$service" >/dev/null 2>&1; code=$?

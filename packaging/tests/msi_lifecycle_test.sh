@@ -197,6 +197,15 @@ stopped_cleanly() {  # the service's last run ended with its own stop sequence, 
     END { exit !(start && stop > start) }'
 }
 check "uninstall: the service was stopped first (\"Service stopped\" ends its last run)" stopped_cleanly
+# Under the product's two keys only those two values may be left; they are listed, then removed.
+values_under() {  # values_under KEY: "NAME TYPE DATA" of every value in the key's subtree
+  w reg query "$1" /s 2>/dev/null | tr -d '\r' | awk -F'    ' 'NF >= 4 { print $2 " " $3 " " $4 }'
+}
+kept_user=$(values_under 'HKCU\Software\Quillon')
+kept_machine=$(values_under 'HKLM\SOFTWARE\Quillon')
+say "      kept for a reinstall: HKCU\Software\Quillon: ${kept_user:-nothing}; HKLM\SOFTWARE\Quillon: ${kept_machine:-nothing}"
+check "uninstall: nothing else under the product's keys" test \
+  "$kept_user|$kept_machine" = "EnableUserModeTrace REG_DWORD 0x1|CurrentAgentGUID REG_SZ $agent_guid"
 w reg delete 'HKCU\Software\Quillon' /f >/dev/null 2>&1
 w reg delete 'HKLM\SOFTWARE\Quillon' /f >/dev/null 2>&1
 rm -f "$trace_file"

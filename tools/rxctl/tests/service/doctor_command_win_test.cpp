@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "foundation/tests/trace_capture_win.h"
 #include "foundation/unique_resource_win.h"
 #include "service/tests/registration_support_win.h"
 #include "service/tests/service_host_support_win.h"
 #include "tests/doubles/common/com_double_locations_win.h"
+#include "tests/doubles/manager/manager_double_win.h"
 #include "tests/doubles/vault_driver_double_win.h"
 #include "tools/rxctl/tests/rxctl_runner_win.h"
 
@@ -121,8 +123,8 @@ TEST(DoctorCommand, EachBrokenPieceFailsItsCheckAndThePrintedMendRepairsIt) {
         {"class", [] { return set_default(class_key + L"\\LocalServer32", L"\"C:\\elsewhere\\KvRxCoreService.exe\""); },
          {"its local server is \"C:\\elsewhere\\KvRxCoreService.exe\", not \"" + ascii(exe) + "\""}, register_mend,
          register_again},
-        {"class", [] { return RegDeleteTreeW(HKEY_CLASSES_ROOT, (class_key + L"\\ProgID").c_str()) == ERROR_SUCCESS &&
-                              RegDeleteKeyW(HKEY_CLASSES_ROOT, (class_key + L"\\ProgID").c_str()) == ERROR_SUCCESS; },
+        // RegDeleteTreeW with a subkey name removes that key itself too.
+        {"class", [] { return RegDeleteTreeW(HKEY_CLASSES_ROOT, (class_key + L"\\ProgID").c_str()) == ERROR_SUCCESS; },
          {"HKCR\\" + ascii(class_key) + "\\ProgID (default) is missing"}, register_mend, register_again},
         {"ProgIDs", [] { return RegDeleteKeyW(HKEY_CLASSES_ROOT, L"RxCoreService.RX_core_service_disp\\CurVer") == ERROR_SUCCESS; },
          {"HKCR\\RxCoreService.RX_core_service_disp\\CurVer (default) is missing"}, register_mend, register_again},
@@ -144,7 +146,7 @@ TEST(DoctorCommand, EachBrokenPieceFailsItsCheckAndThePrintedMendRepairsIt) {
          "mend: start the vault driver", vault_double::start},
     };
     for (const auto& row : rows) {
-        ASSERT_TRUE(row.break_it()) << row.check;
+        ASSERT_TRUE(row.break_it()) << row.check << ", to show: " << row.problems.front();
         rxctl_result r = run_rxctl(doctor);
         EXPECT_EQ(r.exit_code, 1u) << r.out;
         const std::string line = line_of(r.out, row.check);
@@ -169,6 +171,59 @@ TEST(DoctorCommand, EachBrokenPieceFailsItsCheckAndThePrintedMendRepairsIt) {
     for (const char* name : {"service configuration", "class", "type library"})
         EXPECT_EQ(verdict_of(r.out, name), "FAIL") << name << " in:\n" << r.out;
     EXPECT_NE(line_of(r.out, "class").find("mend: \"C:\\nowhere\\KvRxCoreService.exe\" -Service"), std::string::npos);
+}
+
+// The two states no single broken key gives: a service whose manager never started (its
+// start event exists, unsignalled), and a machine where nothing is registered any more.
+TEST(DoctorCommand, AManagerThatNeverStartedThenNothingRegistered) {
+    service_host_test::registered_service service;
+    ASSERT_TRUE(service.ready());
+    const std::wstring exe = registration_test::service_exe();
+    const std::wstring doctor = L"doctor --exe \"" + exe + L"\"";
+    const std::string register_mend = "mend: \"" + ascii(exe) + "\" -Service";
+
+    ASSERT_TRUE(manager_double::set_start_failure(E_ACCESSDENIED));
+    ASSERT_TRUE(service_host_test::start_service());
+    // The failure is traced before the service could signal the event: wait for it.
+    bool manager_failed = false;
+    for (int i = 0; i < 300 && !manager_failed; ++i) {
+        manager_failed = trace_test::read_trace_text().find(L"Failed to start manager!") != std::wstring::npos;
+        if (!manager_failed) Sleep(100);
+    }
+    ASSERT_TRUE(manager_failed);
+    rxctl_result r = run_rxctl(doctor);
+    EXPECT_EQ(r.exit_code, 1u) << r.out;
+    EXPECT_EQ(verdict_of(r.out, "service running"), "OK  ") << r.out;
+    EXPECT_EQ(line_of(r.out, "start event").rfind("FAIL  start event: Global\\{10C9DE46-185B-4434-8E1B-E7567E1134F5} "
+                                                  "is not signalled: the manager component has not started; "
+                                                  "mend: rxctl trace on, net stop QlnVxCoreService",
+                                                  0),
+              0u)
+        << r.out;
+    ASSERT_TRUE(service_host_test::stop_service());
+    ASSERT_TRUE(manager_double::clear_start_failure());
+
+    ASSERT_EQ(registration_test::run(exe, L"-UnregServer"), 0u);
+    r = run_rxctl(doctor);
+    EXPECT_EQ(r.exit_code, 1u) << r.out;
+    const struct {
+        const char* check;
+        std::string shows;  // the start of the line after "FAIL  NAME: "
+    } rows[] = {
+        {"service configuration", "the service QlnVxCoreService is not installed; " + register_mend},
+        {"AppID", "HKCR\\" + ascii(app_id_key) + " is missing; " + register_mend},
+        {"class", "HKCR\\" + ascii(class_key) + " is missing; " + register_mend},
+        {"ProgIDs", "HKCR\\RxCoreService.RX_core_service_disp.1 (default) is missing"},
+        {"type library", "HKCR\\" + ascii(type_library_file_key) + " is missing; " + register_mend},
+        {"service running", "not installed; " + register_mend + ", then net start QlnVxCoreService"},
+        {"start event", "Global\\{10C9DE46-185B-4434-8E1B-E7567E1134F5} is absent"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(line_of(r.out, row.check).rfind("FAIL  " + std::string(row.check) + ": " + row.shows, 0), 0u)
+            << row.check << " in:\n" << r.out;
+    }
+    for (const char* name : {"executable", "manager component", "vault device"})
+        EXPECT_EQ(verdict_of(r.out, name), "OK  ") << name << " in:\n" << r.out;
 }
 
 }  // namespace
