@@ -27,6 +27,9 @@ list_path = os.path.join(root, "tests", "mutation", "mutations.txt")
 # A file left mutated by a run that was killed outright is put back from here first.
 backup_path = os.path.join(build, "mutation-backup")
 test_limit_seconds = 300
+# A mutation that makes a loop grow without end would take the machine's memory long
+# before the time limit: AddressSanitizer ends such a program at this size instead.
+test_memory_limit_mb = 2048
 
 
 class Mutation:
@@ -94,7 +97,7 @@ def test_programs():
 
 def run_tests(programs):
     """True when every program passes; a program that hangs counts as a failure."""
-    env = dict(os.environ, ASAN_OPTIONS="detect_leaks=1:abort_on_error=0", UBSAN_OPTIONS="print_stacktrace=0")
+    env = dict(os.environ, ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:hard_rss_limit_mb=%d" % test_memory_limit_mb, UBSAN_OPTIONS="print_stacktrace=0")
     for program in programs:
         try:
             done = subprocess.run([program, "--gtest_brief=1", "--gtest_fail_fast"], cwd=build, env=env,

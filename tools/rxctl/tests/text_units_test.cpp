@@ -65,6 +65,8 @@ TEST(TextUnits, Utf8EncodingRefusesLoneSurrogates) {
         {u"", true, "", 0},
         {u"A\xFEFF\xFFFF", true, "A\xEF\xBB\xBF\xEF\xBF\xBF", 0},
         {u"\xD83D\xDE00", true, "\xF0\x9F\x98\x80", 0},
+        {u"\xD800\xDC00", true, "\xF0\x90\x80\x80", 0},  // the lowest pair and the highest
+        {u"\xDBFF\xDFFF", true, "\xF4\x8F\xBF\xBF", 0},
         {u"a\0"s, true, "a\0"s, 0},
         {u"\xD800", false, "", 0},
         {u"ab\xDC00", false, "", 2},
