@@ -33,6 +33,8 @@ TEST(XmlFileText, BytesBecomeTheTextTheirEncodingSays) {
         {utf16le(u"<a t='\x4E2D'>x</a>"), to_units, 1, "?xml[version=1.0]{a[t=\\u4E2D]\"x\"}"},
         {utf16le(u"<a>x</a>") + text_bytes("<"), to_units, 1, "?xml[version=1.0]{a\"x\"}"},
         {utf16le(u""), to_units, 1, "?xml[version=1.0]"},
+        // The last unit of the file is read: without it "<b/" would be all of b.
+        {utf16le(u"<a/><b/>"), to_units, 1, "?xml[version=1.0]{a,b}"},
         {text_bytes("<a>\xC3\xA9</a>"), to_units, 1, "?xml[version=1.0]{a\"\\u00C3\\u00A9\"}"},
         {text_bytes("<?xml version='1.0' encoding='UTF-8'?><a>\xC3\xA9</a>"), to_units, 1,
          "?xml[version=1.0;encoding=UTF-8]{a\"\\u00E9\"}"},
