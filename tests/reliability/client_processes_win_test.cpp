@@ -27,9 +27,9 @@ std::vector<std::wstring> split(const std::wstring& text, wchar_t separator) {
 
 // Call `number` of client `client`: every fourth the core command, the others the echoing
 // manager with envelopes of 64 bytes to about 2 KB.
+const wchar_t* function_of(unsigned number) { return number % 4 == 3 ? core_command : manager_double::echo; }
 std::wstring call_of(unsigned client, unsigned number) {
-    if (number % 4 == 3) return envelope(core_command, client, number);
-    return envelope(manager_double::echo, client, number, 64 + (number % 7) * 300);
+    return envelope(function_of(number), client, number, number % 4 == 3 ? 64 : 64 + (number % 7) * 300);
 }
 
 // "caller:<client>:<calls>:<go event>[:<stop event>]": connects, waits for the go event,
@@ -47,7 +47,7 @@ int run_caller(const std::vector<std::wstring>& fields) {
     const ULONGLONG deadline = GetTickCount64() + 120000;
     unsigned wrong = 0, number = 0;
     for (; (number < calls || (stop && !stop->wait(0))) && GetTickCount64() < deadline && wrong < 10; ++number) {
-        const ::testing::AssertionResult right = call_and_check(dispatcher.get(), call_of(client, number));
+        const ::testing::AssertionResult right = call_and_check(dispatcher.get(), function_of(number), call_of(client, number));
         if (!right && wrong++ == 0) std::fprintf(stderr, "client %u, call %u: %s\n", client, number, right.message());
     }
     std::printf("client %u: %u calls, %u wrong answers\n", client, number, wrong);
@@ -63,7 +63,7 @@ int run_looper(const std::vector<std::wstring>& fields) {
     KV_event ready(fields[0].c_str(), true, true);
     const ULONGLONG deadline = GetTickCount64() + 120000;
     for (unsigned number = 0; GetTickCount64() < deadline; ++number) {
-        if (!call_and_check(dispatcher.get(), envelope(manager_double::echo, 99, number, 64 * 1024)))
+        if (!call_and_check(dispatcher.get(), manager_double::echo, envelope(manager_double::echo, 99, number, 64 * 1024)))
             return child_process::fail("looper: wrong answer");
         if (number == 10) ready.set_event();
     }
@@ -127,7 +127,7 @@ TEST_F(ClientProcesses, AClientKilledInTheMiddleOfItsCallsLeavesTheOthersServed)
         Sleep(37 * (victim + 1));  // somewhere in a stream of 64 KB calls
         ASSERT_TRUE(TerminateProcess(looper.get(), 9));
         EXPECT_EQ(child_process::wait_for_exit(looper.get(), 10000), 9u);
-        EXPECT_TRUE(call_and_check(dispatcher_.get(), envelope(manager_double::echo, 0, victim)))
+        EXPECT_TRUE(call_and_check(dispatcher_.get(), manager_double::echo, envelope(manager_double::echo, 0, victim)))
             << "after killed client " << victim;
     }
     ASSERT_TRUE(stop.set_event());

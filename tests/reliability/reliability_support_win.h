@@ -32,24 +32,41 @@ private:
 };
 
 // An envelope for `function` that no other client or call sends: it names the client and
-// the call, and carries about `payload_bytes` of text.
+// the call, and carries about `payload_bytes` of text. It is written as the service's
+// serializer writes a document (byte-order mark, the declaration line, two spaces of
+// indentation per level, CR LF after each element), so that the copy the service hands to
+// an executor, and the manager double echoes, is this very text.
 std::wstring envelope(const wchar_t* function, unsigned client, unsigned call, std::size_t payload_bytes = 64);
 
-// What a call must answer by the dispatcher's rules, for the unscrambled argument `plain`
-// (up to its first NUL), with the manager double as executor and the agent GUID recorded.
+// What a call answers: return value, ret_code and result.
 struct expected_answer {
     HRESULT returned = S_FALSE;
     LONG ret_code = E_INVALIDARG;
     std::optional<std::wstring> result;  // nothing: `ret` stays null
 };
-expected_answer expected_for(const std::wstring& plain);
 // The refusal of an argument that is no envelope.
 inline expected_answer refused() { return expected_answer{}; }
 
+// What the service must answer, with the manager double as executor and the agent GUID
+// recorded, for `envelope`: a text in the serializer's layout (as envelope() writes it)
+// whose function is `function`. Echoes are the envelope itself. Nothing for the one name
+// whose answer depends on other state (manager_double::event_probe).
+std::optional<expected_answer> expected_for(const std::wstring& function, const std::wstring& envelope);
+
 // The outcome equals the expectation (return value, ret_code, result).
 ::testing::AssertionResult answered(const service_host_test::call_outcome& outcome, const expected_answer& expected);
-// Scrambles the envelope, calls, and checks the answer against expected_for(envelope).
-::testing::AssertionResult call_and_check(RX_core_service_disp_i* dispatcher, const std::wstring& envelope);
+// For a text whose outcome depends on the parser's details (`plain`: the unscrambled
+// argument up to its first NUL): the outcome is the refusal, or one of the answers the
+// routing rules allow for what the text holds: the quit token's (only for the quit token
+// itself), the core command's (only when the text holds its name), one of the manager
+// double's named answers (only when the text holds that name), or an echo of a
+// re-serialized envelope (only when the text holds "function").
+::testing::AssertionResult answered_by_the_rules(const service_host_test::call_outcome& outcome,
+                                                 const std::wstring& plain);
+// Scrambles the envelope of `function`, calls, and checks the answer against
+// expected_for(function, envelope).
+::testing::AssertionResult call_and_check(RX_core_service_disp_i* dispatcher, const wchar_t* function,
+                                          const std::wstring& envelope);
 
 // The registered service started through the control manager with tracing off and the
 // agent GUID recorded, and a connection of this (single-threaded apartment) thread.

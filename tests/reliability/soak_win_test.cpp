@@ -46,9 +46,10 @@ TEST_F(Soak, TenThousandCallsLeaveHandlesAndMemoryWhereTheFirstThousandPutThem) 
     print("after the start", settled_usage(process_id_));
     for (unsigned number = 0; number < total_calls; ++number) {
         // Sizes from 64 bytes to about 16 KB, so that a leak of any size class shows.
-        const std::wstring call = number % 5 == 4 ? envelope(core_command, 1, number)
-                                                  : envelope(manager_double::echo, 1, number, 64 + (number * 37) % 16384);
-        const ::testing::AssertionResult right = call_and_check(dispatcher_.get(), call);
+        const bool core = number % 5 == 4;
+        const wchar_t* function = core ? core_command : manager_double::echo;
+        const std::wstring call = envelope(function, 1, number, core ? 64 : 64 + (number * 37) % 16384);
+        const ::testing::AssertionResult right = call_and_check(dispatcher_.get(), function, call);
         if (!right && wrong++ < 10) ADD_FAILURE() << "call " << number << ": " << right.message();
         if (number + 1 == warm_up_calls) {
             warmed = settled_usage(process_id_);

@@ -59,6 +59,13 @@ TEST(XmlInterface, AttributeOperationsSitInDeclarationOrder) {
     EXPECT_EQ(0, slot_of(&KV_xml_attrib::get_name));
     EXPECT_EQ(1, slot_of(&KV_xml_attrib::get_value));
 }
+#else
+// The slot-order tests read a pointer to a virtual member function as its slot's offset,
+// a layout only the Itanium C++ ABI fixes: under another compiler they fail rather than vanish.
+TEST(XmlInterface, SlotOrderTestsNeedTheItaniumMemberPointerLayout) {
+    FAIL() << "the slot-order tests need the Itanium C++ ABI's member-pointer layout (GCC, Clang, "
+              "mingw-w64): build kvxml_tests with such a compiler";
+}
 #endif
 
 TEST(XmlInterface, CallsThroughRawSlotsReachTheRightOperations) {
