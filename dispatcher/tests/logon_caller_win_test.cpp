@@ -18,6 +18,7 @@
 #include "tests/doubles/event_system/event_system_ids_win.h"
 #include "tests/doubles/vault_driver_double_win.h"
 #include "tests/support/child_process_win.h"
+#include "tests/support/dispatch_by_name_win.h"
 #include "tests/support/test_files_win.h"
 
 extern "C" const IID IID_ISensLogon;
@@ -292,26 +293,8 @@ int sens_caller_role(const std::wstring& argument) {
             return child_process::fail("no ISensLogon proxy");
         const unique_bstr system(SysAllocString(L"SYSTEM"));
         for (const handler_row& row : handlers) results.push_back((logon.get()->*row.handler)(system.get()));
-        for (const handler_row& row : handlers) {
-            std::wstring name = row.method;
-            LPOLESTR names[] = {name.data()};
-            DISPID id = DISPID_UNKNOWN;
-            HRESULT hr = dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_SYSTEM_DEFAULT, &id);
-            if (SUCCEEDED(hr)) {
-                VARIANT user;
-                VariantInit(&user);
-                V_VT(&user) = VT_BSTR;
-                V_BSTR(&user) = system.get();
-                DISPPARAMS parameters{&user, nullptr, 1, 0};
-                EXCEPINFO exception{};
-                hr = dispatch->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, &parameters, nullptr,
-                                      &exception, nullptr);
-                if (hr == DISP_E_EXCEPTION) hr = exception.scode;  // the handler's own result
-                const unique_bstr source(exception.bstrSource), description(exception.bstrDescription),
-                    help_file(exception.bstrHelpFile);
-            }
-            results.push_back(hr);
-        }
+        for (const handler_row& row : handlers)
+            results.push_back(dispatch_by_name::call(dispatch.get(), row.method, system.get()));
     }
     CoUninitialize();
     bytes out(results.size() * sizeof(HRESULT));

@@ -9,6 +9,7 @@
 #include "tests/bench/bench_timing_win.h"
 #include "tests/doubles/manager/manager_double_win.h"
 #include "tests/reliability/reliability_support_win.h"
+#include "tests/support/dispatch_by_name_win.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -113,23 +114,7 @@ void forged_display_locks(DWORD service) {
             ++other;
             continue;
         }
-        OLECHAR name[] = L"DisplayLock";
-        LPOLESTR names[] = {name};
-        DISPID id = DISPID_UNKNOWN;
-        HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_SYSTEM_DEFAULT, &id);
-        if (SUCCEEDED(hr)) {
-            VARIANT user;
-            VariantInit(&user);
-            V_VT(&user) = VT_BSTR;
-            V_BSTR(&user) = system.get();
-            DISPPARAMS parameters{&user, nullptr, 1, 0};
-            EXCEPINFO exception{};
-            hr = object->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, &parameters, nullptr,
-                                &exception, nullptr);
-            if (hr == DISP_E_EXCEPTION) hr = exception.scode;
-            const unique_bstr source(exception.bstrSource), description(exception.bstrDescription),
-                help_file(exception.bstrHelpFile);
-        }
+        const HRESULT hr = dispatch_by_name::call(object.get(), L"DisplayLock", system.get());
         if (hr == E_ACCESSDENIED) {
             ++refused;
         } else if (other++ == 0) {
