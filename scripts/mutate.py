@@ -113,6 +113,8 @@ def run_tests(programs):
 def apply(m):
     """The original content of the file, after writing the mutated one (None: no match)."""
     path = os.path.join(root, m.path)
+    if not os.path.isfile(path):  # a file the list names is gone: stale like a text that moved
+        return None, 0
     with open(path, encoding="utf-8") as f:
         content = f.read()
     if content.count(m.original) != 1:
