@@ -19,6 +19,7 @@
 #include "tests/doubles/vault_driver_double_win.h"
 #include "tests/support/child_process_win.h"
 #include "tests/support/dispatch_by_name_win.h"
+#include "tests/support/message_pump_win.h"
 #include "tests/support/test_files_win.h"
 
 extern "C" const IID IID_ISensLogon;
@@ -61,18 +62,7 @@ struct listeners {
 
 bool driver_ready() { return vault_double::start() && vault_double::script({}) && vault_double::clear_requests(); }
 
-// Waits for a handle while dispatching this thread's messages, as the service's loop does.
-DWORD pump_until(HANDLE handle, DWORD timeout_ms = 60000) {
-    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-    for (;;) {
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) return WAIT_TIMEOUT;
-        const DWORD woke = MsgWaitForMultipleObjects(1, &handle, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
-        if (woke != WAIT_OBJECT_0 + 1) return woke;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    }
-}
+using message_pump::wait_for;
 
 class LogonCaller : public ::testing::Test {
 protected:
@@ -214,7 +204,7 @@ public:
                 return 0;
             },
             &work, 0, nullptr));
-        if (!worker || pump_until(worker.get()) != WAIT_OBJECT_0) return {E_FAIL, 0};
+        if (!worker || wait_for(worker.get()) != WAIT_OBJECT_0) return {E_FAIL, 0};
         return work.result;
     }
 
@@ -328,7 +318,7 @@ TEST_F(LogonCaller, CallsFromAnotherProcessAreRefused) {
 
     const unique_handle caller = child_process::start(L"sens_caller", reference_file + L"|" + result_file);
     ASSERT_TRUE(caller);
-    ASSERT_EQ(pump_until(caller.get()), WAIT_OBJECT_0);
+    ASSERT_EQ(wait_for(caller.get()), WAIT_OBJECT_0);
     DWORD exit_code = ~0u;
     GetExitCodeProcess(caller.get(), &exit_code);
     EXPECT_EQ(exit_code, 0u);

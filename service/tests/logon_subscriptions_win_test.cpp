@@ -8,25 +8,17 @@
 #include <vector>
 
 #include "foundation/tests/trace_capture_win.h"
+#include "service/tests/expected_subscriptions.h"
 #include "service/tests/stand_in_dispatcher_win.h"
 #include "tests/doubles/common/com_double_locations_win.h"
 #include "tests/doubles/event_system/event_system_double_win.h"
+#include "tests/support/message_pump_win.h"
 
 namespace {
 namespace events = event_system_double;
 using stand_in_dispatcher::handler_call;
 
-// The stored form, written out here independently of the product's table.
-struct expected_subscription { const wchar_t* method; const wchar_t* id; };
-const expected_subscription expected[] = {
-    {L"DisplayLock", L"{B012505F-A6B5-48bb-862F-939B59AA18E3}"},
-    {L"DisplayUnlock", L"{7B871E2F-BF93-4458-8AEF-C8D6B6F77CFF}"},
-    {L"Logoff", L"{2069705C-BC0C-4e59-98C9-90BF565D7ADA}"},
-    {L"Logon", L"{8AC70A89-DF13-4f37-AB84-9757C4A864C4}"},
-    {L"StartScreenSaver", L"{9E278116-2834-4d1a-AD20-000A1BDEE17B}"},
-    {L"StartShell", L"{32D6E43E-8621-491a-9065-9C35B07C276F}"},
-    {L"StopScreenSaver", L"{7C6DB194-17BC-4a2e-A1CB-2D6489DD4548}"},
-};
+const auto& expected = expected_subscriptions::all;
 constexpr const wchar_t* logon_event_class = L"{D5978630-5B9F-11D1-8DD2-00AA004ABD5E}";
 
 // True when every text appears in the lines, each in a later line than the one before.
@@ -37,21 +29,7 @@ bool in_order(const std::vector<std::wstring>& lines, const std::vector<std::wst
     return next == texts.size();
 }
 
-// Waits for a handle while dispatching this thread's messages, as the service's loop does.
-DWORD pump_until(HANDLE handle, DWORD timeout_ms = 60000) {
-    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-    for (;;) {
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) return WAIT_TIMEOUT;
-        const DWORD woke = MsgWaitForMultipleObjects(1, &handle, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
-        if (woke != WAIT_OBJECT_0 + 1) return woke;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-}
+using message_pump::wait_for;
 
 // kv_fire_event.exe METHOD USER in another process; its exit code.
 DWORD run_fire_tool(const std::wstring& method, const std::wstring& user) {
@@ -64,7 +42,7 @@ DWORD run_fire_tool(const std::wstring& method, const std::wstring& user) {
         return ~0u;
     const unique_handle process(info.hProcess), thread(info.hThread);
     DWORD code = ~0u;
-    if (pump_until(process.get()) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &code);
+    if (wait_for(process.get()) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &code);
     return code;
 }
 
@@ -83,7 +61,7 @@ events::fire_result fire_from_worker(const wchar_t* method, const wchar_t* user)
             return 0;
         },
         &work, 0, nullptr));
-    if (!worker || pump_until(worker.get()) != WAIT_OBJECT_0) return {E_FAIL, 0};
+    if (!worker || wait_for(worker.get()) != WAIT_OBJECT_0) return {E_FAIL, 0};
     return work.result;
 }
 

@@ -6,6 +6,7 @@
 #include "foundation/kv_named_objects_win.h"
 #include "foundation/tests/trace_capture_win.h"
 #include "service/service_module_win.h"
+#include "service/tests/expected_subscriptions.h"
 #include "service/tests/registration_support_win.h"
 #include "service/tests/service_host_support_win.h"
 #include "tests/doubles/event_system/event_system_double_win.h"
@@ -76,22 +77,13 @@ TEST_F(ServiceHost, StartsAndStopsEverythingInOrder) {
 
     ASSERT_TRUE(wait_for_subscriptions());
     const DWORD pid = service_process_id();
-    // The ids the system's event store keeps, written out: letter case included.
-    const std::pair<const wchar_t*, const wchar_t*> expected[] = {
-        {L"DisplayLock", L"{B012505F-A6B5-48bb-862F-939B59AA18E3}"},
-        {L"DisplayUnlock", L"{7B871E2F-BF93-4458-8AEF-C8D6B6F77CFF}"},
-        {L"Logoff", L"{2069705C-BC0C-4e59-98C9-90BF565D7ADA}"},
-        {L"Logon", L"{8AC70A89-DF13-4f37-AB84-9757C4A864C4}"},
-        {L"StartScreenSaver", L"{9E278116-2834-4d1a-AD20-000A1BDEE17B}"},
-        {L"StartShell", L"{32D6E43E-8621-491a-9065-9C35B07C276F}"},
-        {L"StopScreenSaver", L"{7C6DB194-17BC-4a2e-A1CB-2D6489DD4548}"},
-    };
+    const auto& expected = expected_subscriptions::all;
     const auto stored = event_system_double::stored_subscriptions();
     ASSERT_EQ(stored.size(), std::size(expected));
     for (std::size_t i = 0; i < stored.size(); ++i) {
-        EXPECT_EQ(stored[i].method, expected[i].first);
-        EXPECT_EQ(stored[i].id, expected[i].second);
-        EXPECT_EQ(stored[i].name, expected[i].second);
+        EXPECT_EQ(stored[i].method, expected[i].method);
+        EXPECT_EQ(stored[i].id, expected[i].id);
+        EXPECT_EQ(stored[i].name, expected[i].id);
         EXPECT_EQ(stored[i].process_id, pid);
     }
     EXPECT_EQ(manager_double::read_state().mode, 1u);
