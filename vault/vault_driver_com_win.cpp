@@ -6,8 +6,6 @@
 #include "vault/vault_requests.h"
 
 namespace {
-constexpr wchar_t device_path[] = L"\\\\.\\QlnVSROV";
-
 // The exchange and the status read of one operation whose request is written.
 HRESULT exchange(ProtocolBuffersDriverCall& call) noexcept {
     HRESULT result = call.callUnchecked();

@@ -13,6 +13,9 @@
 
 class VX_vault_driver_com {
 public:
+    // The vault driver's device.
+    static constexpr wchar_t device_path[] = L"\\\\.\\QlnVSROV";
+
     // Opens "\\.\QlnVSROV"; on failure traces the error and keeps INVALID_HANDLE_VALUE, so
     // that every exchange fails at the device call (0x80070006).
     VX_vault_driver_com() noexcept;

@@ -27,7 +27,6 @@ constexpr wchar_t class_description[] = L"RX_core_service_disp Class";
 constexpr wchar_t prog_id[] = L"RxCoreService.RX_core_service_disp.1";
 constexpr wchar_t version_independent_prog_id[] = L"RxCoreService.RX_core_service_disp";
 constexpr wchar_t type_library_locale[] = L"409";
-constexpr wchar_t vault_device[] = L"\\\\.\\QlnVSROV";
 
 std::string text(const std::wstring& wide) { return utf8_text(wide.c_str()); }
 std::string quoted(const std::wstring& wide) { return "\"" + text(wide) + "\""; }
@@ -226,11 +225,11 @@ check vault_device_check() {
     const VX_vault_driver_com channel;
     if (channel.handle() == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        c.problem(text(vault_device) + " cannot be opened (" + error_text(error) +
+        c.problem(text(VX_vault_driver_com::device_path) + " cannot be opened (" + error_text(error) +
                   (error == ERROR_FILE_NOT_FOUND ? ": the vault driver is not running)" : ")"));
         return c;
     }
-    c.detail = text(vault_device) + " opens";
+    c.detail = text(VX_vault_driver_com::device_path) + " opens";
     return c;
 }
 
