@@ -10,6 +10,31 @@
 namespace {
 using namespace registration_test;
 
+// The program copied into a folder of the temporary directory named `folder_name` and
+// this process's id; both go when the copy does.
+class executable_copy {
+public:
+    executable_copy(const std::wstring& exe, const wchar_t* folder_name) {
+        wchar_t temp[MAX_PATH];
+        if (GetTempPathW(MAX_PATH, temp) == 0) return;
+        folder_ = std::wstring(temp) + folder_name + std::to_wstring(GetCurrentProcessId());
+        path_ = folder_ + L"\\KvRxCoreService.exe";
+        made_ = CreateDirectoryW(folder_.c_str(), nullptr) && CopyFileW(exe.c_str(), path_.c_str(), FALSE);
+    }
+    ~executable_copy() {
+        DeleteFileW(path_.c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+    executable_copy(const executable_copy&) = delete;
+    executable_copy& operator=(const executable_copy&) = delete;
+    bool made() const { return made_; }
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring folder_, path_;
+    bool made_ = false;
+};
+
 struct expected_value {
     std::wstring key;
     const wchar_t* name;  // null: the default value
@@ -240,12 +265,9 @@ TEST_F(RegistrationVerbs, AFailedServiceInstallLeavesNoLocalServiceBehind) {
 // Installed in a folder whose name holds a verb, the service starts as the service: the
 // verbs are looked for after the program's own path only.
 TEST_F(RegistrationVerbs, AServiceInAFolderNamedLikeAVerbRuns) {
-    wchar_t temp[MAX_PATH];
-    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    const std::wstring folder = std::wstring(temp) + L"kv -Service tree " + std::to_wstring(GetCurrentProcessId());
-    const std::wstring copy = folder + L"\\KvRxCoreService.exe";
-    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    ASSERT_TRUE(CopyFileW(exe_.c_str(), copy.c_str(), FALSE));
+    const executable_copy program(exe_, L"kv -Service tree ");
+    ASSERT_TRUE(program.made());
+    const std::wstring& copy = program.path();
     ASSERT_EQ(run(copy, L"-Service"), static_cast<DWORD>(S_OK));
     expect_registered(HKEY_CLASSES_ROOT, copy);
 
@@ -265,22 +287,14 @@ TEST_F(RegistrationVerbs, AServiceInAFolderNamedLikeAVerbRuns) {
     }
     EXPECT_EQ(run(copy, L"-UnregServer"), static_cast<DWORD>(S_OK));
     EXPECT_TRUE(wait_until_service_gone(service_name, 30000));
-    DeleteFileW(copy.c_str());
-    RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(RegistrationVerbs, APathWithASingleQuoteIsRegisteredAsItIs) {
-    wchar_t temp[MAX_PATH];
-    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    const std::wstring folder = std::wstring(temp) + L"kv'reg " + std::to_wstring(GetCurrentProcessId());
-    const std::wstring copy = folder + L"\\KvRxCoreService.exe";
-    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    ASSERT_TRUE(CopyFileW(exe_.c_str(), copy.c_str(), FALSE));
-    EXPECT_EQ(run(copy, L"-RegServer"), static_cast<DWORD>(S_OK));
-    expect_registered(HKEY_CLASSES_ROOT, copy);
-    EXPECT_EQ(run(copy, L"-UnregServer"), static_cast<DWORD>(S_OK));
-    DeleteFileW(copy.c_str());
-    RemoveDirectoryW(folder.c_str());
+    const executable_copy program(exe_, L"kv'reg ");
+    ASSERT_TRUE(program.made());
+    EXPECT_EQ(run(program.path(), L"-RegServer"), static_cast<DWORD>(S_OK));
+    expect_registered(HKEY_CLASSES_ROOT, program.path());
+    EXPECT_EQ(run(program.path(), L"-UnregServer"), static_cast<DWORD>(S_OK));
 }
 
 // The scripts and the type library prove themselves through the registration above.
