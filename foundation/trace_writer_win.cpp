@@ -2,6 +2,7 @@
 
 #include "foundation/kv_named_objects_win.h"
 #include "foundation/trace_buffer_win.h"
+#include "foundation/trace_file_trust_win.h"
 #include "foundation/trace_mask.h"
 #include "foundation/trace_switch_win.h"
 #include "foundation/unique_resource_win.h"
@@ -13,6 +14,18 @@
 namespace {
 // True when the next text written by this process begins a new line of the file.
 std::atomic<bool> line_start{true};
+std::atomic<trace_refusal_report> refusal_report{nullptr};
+std::atomic<bool> refusal_reported{false};
+
+// Hands the first refusal of the process to the installed receiver; later ones are silent.
+void report_refusal(const wchar_t* path, trace_file_refusal refusal) noexcept {
+    const trace_refusal_report report = refusal_report.load();
+    if (report == nullptr || refusal_reported.exchange(true)) return;
+    wchar_t text[512];
+    const int length = _snwprintf(text, 512, L"Trace file refused, %s: %s", trace_file_refusal_text(refusal), path);
+    if (length < 0) text[511] = L'\0';  // cut, never dropped: the report names the reason first
+    report(text);
+}
 
 // Owns the trace mutex; null when it could not be created, and the write then goes on
 // without it.
@@ -72,6 +85,10 @@ void append_lines(HANDLE file, const wchar_t* text, std::size_t length) noexcept
 }
 }  // namespace
 
+trace_refusal_report trace_set_refusal_report(trace_refusal_report report) noexcept {
+    return refusal_report.exchange(report);
+}
+
 void trace_write(const wchar_t* text, std::size_t length) noexcept {
     // Mask in a copy of our own, before any decision, so no path sees the secrets.
     trace_buffer copy;
@@ -98,11 +115,15 @@ void trace_write(const wchar_t* text, std::size_t length) noexcept {
 
     trace_buffer path;
     if (!trace_file_path(path)) return;
-    unique_file file(CreateFileW(path.data(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                 OPEN_ALWAYS, FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL,
-                                 nullptr));
-    if (!file) return;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) {  // a new file: mark it UTF-16LE
+    bool created = false;
+    trace_file_refusal refusal = trace_file_refusal::none;
+    unique_file file = open_trusted_trace_file(path.data(), created, refusal);
+    if (!file) {
+        lock.reset();  // the report may trace: it must find the mutex free of this call
+        if (refusal != trace_file_refusal::none) report_refusal(path.data(), refusal);
+        return;
+    }
+    if (created) {  // a new file: mark it UTF-16LE
         static constexpr unsigned char byte_order_mark[] = {0xFF, 0xFE};
         DWORD written = 0;
         WriteFile(file.get(), byte_order_mark, sizeof(byte_order_mark), &written, nullptr);

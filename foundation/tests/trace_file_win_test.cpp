@@ -4,8 +4,14 @@
 #include "foundation/tests/trace_capture_win.h"
 #include "foundation/trace.h"
 #include "foundation/trace_test_seam_win.h"
+#include "foundation/trace_file_trust_win.h"
+#include "foundation/trace_writer_win.h"
 #include "foundation/unique_resource_win.h"
 #include "tests/support/child_process_win.h"
+#include "tests/support/test_files_win.h"
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -185,6 +191,92 @@ TEST(TraceFile, EveryCallKeepsTheCallersLastError) {
     }
     disable_tracing();
     delete_trace_file();
+}
+
+std::vector<std::wstring> refusal_reports;
+void record_refusal(const wchar_t* text) noexcept { refusal_reports.emplace_back(text); }
+bool owner_foreign(void*) noexcept { return false; }
+
+// A file planted under the trace file's name gets no line, whatever it leads to; the first
+// refusal of the process is reported once. Hard links are made in the real file system;
+// Wine 8 can neither make nor show a reparse point, nor show an owner other than its user,
+// so those rules are shown on the judgement and through the owner seam.
+TEST(TraceFile, AFileItCannotTrustGetsNoLines) {
+    trace_capture capture;
+    ASSERT_TRUE(capture.ready());
+    const std::wstring path = trace_file_path();
+    const std::wstring target = test_files::temporary_path(L"TraceFile", L"target");
+    const bytes planted{'p', 'l', 'a', 'n', 't', 'e', 'd'};
+    const struct { const char* what; bool (*plant)(const std::wstring& path, const std::wstring& target); } rows[] = {
+        {"hard link", [](const std::wstring& p, const std::wstring& t) { return CreateHardLinkW(p.c_str(), t.c_str(), nullptr) != FALSE; }},
+        {"foreign owner", [](const std::wstring& p, const std::wstring& t) {
+             trace_install_owner_probe(owner_foreign);
+             return CopyFileW(t.c_str(), p.c_str(), FALSE) != FALSE;
+         }},
+    };
+    trace_set_refusal_report(record_refusal);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(delete_trace_file());
+        ASSERT_TRUE(test_files::write(target, planted));
+        ASSERT_TRUE(row.plant(path, target)) << GetLastError();
+        trace_message(L"TraceFile::planted", L"a line for the planted file\n");
+        trace_install_owner_probe(nullptr);
+        EXPECT_EQ(test_files::read(target), planted);
+        EXPECT_EQ(read_trace_bytes(), planted) << "the name itself is left as it was";
+    }
+    trace_set_refusal_report(nullptr);
+    ASSERT_EQ(refusal_reports.size(), 1u);
+    EXPECT_EQ(refusal_reports[0], L"Trace file refused, it has more than one hard link: " + path);
+    ASSERT_TRUE(delete_trace_file());
+    DeleteFileW(target.c_str());
+    trace_message(L"TraceFile::planted", L"a file of its own\n");
+    EXPECT_EQ(bodies(), std::vector<std::wstring>{header() + L"TraceFile::planted: a file of its own"});
+}
+
+TEST(TraceFile, RefusalRulesInTheirOrder) {
+    const struct { DWORD attributes; DWORD links; bool owner_trusted; trace_file_refusal expected; } rows[] = {
+        {FILE_ATTRIBUTE_ARCHIVE, 1, true, trace_file_refusal::none},
+        {FILE_ATTRIBUTE_REPARSE_POINT, 1, true, trace_file_refusal::reparse_point},
+        {FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE, 2, false, trace_file_refusal::reparse_point},
+        {FILE_ATTRIBUTE_ARCHIVE, 2, true, trace_file_refusal::hard_links},
+        {FILE_ATTRIBUTE_ARCHIVE, 1, false, trace_file_refusal::foreign_owner},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(judge_trace_file(row.attributes, row.links, row.owner_trusted), row.expected) << row.attributes << " " << row.links;
+    // Wine shows every file as its user's: the process's own file passes the real check.
+    trace_capture capture;
+    ASSERT_TRUE(capture.ready());
+    trace_message(L"TraceFile::owner", L"own\n");
+    const unique_file own(CreateFileW(trace_file_path().c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(trace_file_owner_trusted(own.get()));
+}
+
+// A file the process creates is its user's and the administrators', nobody else's (Wine
+// keeps no access list of a file: the descriptor given at its creation is checked).
+TEST(TraceFile, ANewFileAdmitsOnlyItsUserAndTheAdministrators) {
+    trace_file_security security;
+    ASSERT_NE(security.attributes(), nullptr);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(security.attributes()->lpSecurityDescriptor, &present, &dacl, &defaulted));
+    ASSERT_TRUE(present);
+    ASSERT_NE(dacl, nullptr);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(security.attributes()->lpSecurityDescriptor, &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing inherited from the temporary folder";
+    std::set<std::wstring> admitted;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, &ace));
+        unique_hlocal text;
+        ASSERT_TRUE(ConvertSidToStringSidW(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart,
+                                           reinterpret_cast<LPWSTR*>(text.put())));
+        admitted.insert(static_cast<const wchar_t*>(text.get()));
+    }
+    EXPECT_EQ(admitted, (std::set<std::wstring>{current_user_sid(), L"S-1-5-32-544"}));
 }
 
 constexpr int lines_per_writer = 100;
