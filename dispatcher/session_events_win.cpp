@@ -33,15 +33,20 @@ void trace_failed_request(const wchar_t* step, HRESULT status) noexcept {
 }
 
 // Tells the vault driver to forget the user's keys and single-sign-on data. Every failure
-// is traced with its step and status; the logoff goes on to notify whatever happened.
+// is traced with its step and status; the logoff goes on to notify whatever happened. Each
+// request waits for the driver for a bounded time (protocol_buffers_driver_call_win.h).
 void forget_user(const wchar_t* user) noexcept {
     try {
         // The driver knows users by SID; without one the requests name no user.
         KV_string sid_text = account_sid_text(user);
         const char* driver_user = sid_text.text() != nullptr ? sid_text.narrow() : nullptr;
         VX_vault_driver_com channel;  // without the driver every request fails at the device
-        trace_failed_request(L"unload_user_bkeys", channel.unload_user_bkeys(driver_user));
-        trace_failed_request(L"remove_sso_data", channel.remove_sso_data(driver_user));
+        const logoff_requests sent = send_logoff_requests(channel, driver_user);
+        trace_failed_request(L"unload_user_bkeys", sent.unloaded);
+        if (sent.removal_sent)
+            trace_failed_request(L"remove_sso_data", sent.removed);
+        else  // the driver kept its first request: the logoff goes on to its notification
+            trace_message(logoff_scope, L"Logoff does not send remove_sso_data, the driver still holds its last request!\n");
     } catch (const std::bad_alloc&) {
         trace_message(logoff_scope, L"Logoff could not send its driver requests, out of memory!\n");
         trace_error(logoff_scope, static_cast<std::uint32_t>(E_OUTOFMEMORY));

@@ -1,7 +1,8 @@
 #pragma once
 // ProtocolBuffersDriverCall: one request/reply exchange with the vault driver. The request
-// is encoded into the writer, framed, sent in one device-control call that returns only
-// when the driver has completed it (a driver that pends the request is waited for), the
+// is encoded into the writer, framed, sent in one device-control call that returns once
+// the driver has completed it (a driver that pends the request is waited for 5 s, then
+// the request is cancelled and waited for 1 s more, then abandoned to the driver), the
 // reply frame is checked (and the call repeated with a larger buffer when the driver asks
 // for more room, a few times at most), and the reader is left spanning the reply payload.
 //
@@ -19,6 +20,10 @@ class VX_vault_driver_com;
 
 namespace vault_driver {
 inline constexpr DWORD control_code = 0x00222EEC;  // CTL_CODE(0x22, 0xBBB, METHOD_BUFFERED, FILE_ANY_ACCESS)
+// How long a request may stay with the driver before it is cancelled, and how long its
+// cancel may take before the request is abandoned to the driver.
+inline constexpr DWORD completion_wait_ms = 5000;
+inline constexpr DWORD cancel_wait_ms = 1000;
 // The general-purpose heap's allocate and free, for the request and the frame.
 protocol_buffers::buffer_functions process_heap() noexcept;
 }  // namespace vault_driver
@@ -42,7 +47,9 @@ public:
     // 0xD000009A the writer failed, or a reply asked for more room than can be made
     //   (above 512 MiB) or allocated, or for more room again after the last resend
     //   (driver_exchange::most_resends);
-    // HRESULT_FROM_WIN32 of the device-control error (E_FAIL if it reported none);
+    // HRESULT_FROM_WIN32 of the device-control error (E_FAIL if it reported none), among
+    //   them 0x800703E3 for a request cancelled after its time and 0x800705B4
+    //   (vault_status::request_abandoned) for one the driver kept after its cancel;
     // E_INVALIDARG a short reply, wrong magic, or a length that neither matches nor grows;
     // status OR 0x10000000 for a negative status in the reply header.
     // Every run that gets past the writer check wipes the request bytes in the writer.

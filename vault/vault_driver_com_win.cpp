@@ -1,4 +1,5 @@
 #include "vault/vault_driver_com_win.h"
+#include "vault/vault_status.h"
 
 #include "foundation/result_win.h"
 #include "foundation/trace.h"
@@ -74,5 +75,13 @@ HRESULT VX_vault_driver_com::remove_sso_data(const char* user) noexcept {
     vault_request::write_user_operation(call.writer(), vault_request::op_remove_sso_data, user);
     const HRESULT result = exchange(call);
     trace_message(L"VX_vault_driver_com::remove_sso_data", L"Return %08X\n", result);
+    return result;
+}
+
+logoff_requests send_logoff_requests(VX_vault_driver_com& channel, const char* user) noexcept {
+    logoff_requests result{channel.unload_user_bkeys(user), vault_status::request_abandoned, false};
+    if (result.unloaded == vault_status::request_abandoned) return result;
+    result.removed = channel.remove_sso_data(user);
+    result.removal_sent = true;
     return result;
 }

@@ -40,3 +40,14 @@ public:
 private:
     unique_file device_;
 };
+
+// The driver part of a user's logoff on an open channel: unload_user_bkeys, then
+// remove_sso_data for the same user. A driver that kept the first request past its cancel
+// (vault_status::request_abandoned) is not waited on a second time: the second request is
+// not sent, and `removed` is that same status.
+struct logoff_requests {
+    HRESULT unloaded;
+    HRESULT removed;
+    bool removal_sent;
+};
+logoff_requests send_logoff_requests(VX_vault_driver_com& channel, const char* user) noexcept;

@@ -24,4 +24,8 @@ inline constexpr std::int32_t from_win32_failure(std::uint32_t error) noexcept {
 }
 inline constexpr std::int32_t parse_error = from_nt(static_cast<std::uint32_t>(nt_parse_error));  // 0xD000A083
 inline constexpr std::int32_t insufficient_resources = from_nt(0xC000009Au);  // 0xD000009A
+// HRESULT_FROM_WIN32(ERROR_TIMEOUT): the driver held a request past its time and past its
+// cancel; the request was abandoned to it, and the driver is not waited on again.
+inline constexpr std::uint32_t timeout_error = 1460u;  // ERROR_TIMEOUT
+inline constexpr std::int32_t request_abandoned = from_win32_failure(timeout_error);  // 0x800705B4
 }  // namespace vault_status

@@ -53,11 +53,21 @@ reply reply::pended(reply r) {
     return r;
 }
 
+reply reply::until_cancelled() { return pended(answer(0, {0x00, 0x00})); }
+
+reply reply::never_completed() {
+    reply r = answer(0, {0x00, 0x00});
+    r.stuck = true;
+    return r;
+}
+
 bool script(const std::vector<reply>& replies) {
     constexpr uint8_t held_flag = 0x80;
+    constexpr uint8_t stuck_flag = 0x40;
     std::vector<uint8_t> encoded;
     for (const reply& r : replies) {
-        encoded.push_back(static_cast<uint8_t>(static_cast<uint8_t>(r.type) | (r.held ? held_flag : 0)));
+        encoded.push_back(static_cast<uint8_t>(static_cast<uint8_t>(r.type) | (r.held ? held_flag : 0) |
+                                               (r.stuck ? stuck_flag : 0)));
         encoded.insert(encoded.end(), 3, 0);
         append_u32(encoded, static_cast<uint32_t>(r.status));
         append_u32(encoded, static_cast<uint32_t>(r.bytes.size()));

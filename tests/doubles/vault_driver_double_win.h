@@ -39,6 +39,7 @@ struct reply {
     int32_t status = 0;          // answer: frame status; fail: NT status of the IRP; garbage: seed
     std::vector<uint8_t> bytes;  // answer: payload; raw: the verbatim reply bytes; garbage: u32 count
     bool held = false;           // the request is pended until complete_held_request
+    bool stuck = false;          // the request is pended and never completed
 
     // Well-behaved reply. When 16 + payload does not fit the caller's output length, the
     // driver answers a 16-byte header {magic, status 0, payload_length = payload size} and
@@ -59,6 +60,13 @@ struct reply {
     // The same reply, but the driver marks the request pending, prepares the reply and
     // completes it only when complete_held_request() releases it.
     static reply pended(reply r);
+    // A pended request that nothing releases: it ends only when it is cancelled (CancelIoEx,
+    // the end of its thread), then with STATUS_CANCELLED.
+    static reply until_cancelled();
+    // A request the driver pends without a cancel routine and never completes: CancelIoEx
+    // leaves it pending. Only the driver's stop completes it (STATUS_CANCELLED). The driver
+    // keeps up to 16 such requests; more fail with STATUS_DEVICE_BUSY.
+    static reply never_completed();
 };
 
 // Installs (copies the built .sys to C:\windows\system32\drivers\, creates the demand-start

@@ -14,7 +14,11 @@
  * request is held, HOLD_RELEASE_CODE completes the held one), so the client's call has
  * returned ERROR_IO_PENDING before the driver writes its reply. A held request that is
  * cancelled (CancelIoEx, the end of its thread) or whose file is cleaned up completes with
- * STATUS_CANCELLED. (Wine 8 sends no cleanup while a request of the file is pending.) */
+ * STATUS_CANCELLED. (Wine 8 sends no cleanup while a request of the file is pending.)
+ *
+ * An entry whose kind carries ENTRY_STUCK is a driver that never answers: the request is
+ * marked pending without a cancel routine and is neither completed nor cancellable; only
+ * the driver's unload completes it, so that the driver can stop. */
 #include <ntddk.h>
 
 #define VAULT_CONTROL_CODE 0x00222EECu
@@ -31,6 +35,8 @@
 #define ENTRY_GROW 4    /* asks for one byte more room than given, each time; never popped */
 #define ENTRY_GARBAGE 5 /* status = seed, bytes = u32 count returned (cut to the output) */
 #define ENTRY_HELD 0x80 /* flag on any kind: the request is pended and completed later */
+#define ENTRY_STUCK 0x40 /* flag on any kind: the request is pended and never completed */
+#define MOST_STUCK 16
 #define ENTRY_HEADER_SIZE 12u
 
 #define PARAMETERS_KEY L"\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Services\\QlnVSROV\\Parameters"
@@ -44,6 +50,8 @@ static KMUTEX g_lock;
 static KSPIN_LOCK g_held_lock;
 static PIRP g_held;
 static PIRP g_hold_waiter;
+/* The requests that are never completed, under g_held_lock; the unload ends them. */
+static PIRP g_stuck[MOST_STUCK];
 
 static void put_u32(UCHAR *at, ULONG value)
 {
@@ -169,7 +177,8 @@ static void fill_garbage(UCHAR *out, ULONG out_length, ULONG seed)
 /* Answers one well-formed request from the script; returns the IRP status and sets
  * *returned to the bytes written into `out`, and *held when the entry asks for the
  * request to be pended. */
-static NTSTATUS answer_from_script(UCHAR *out, ULONG out_length, ULONG_PTR *returned, BOOLEAN *held)
+static NTSTATUS answer_from_script(UCHAR *out, ULONG out_length, ULONG_PTR *returned, BOOLEAN *held,
+                                   BOOLEAN *stuck)
 {
     static const UCHAR default_payload[2] = {0x00, 0x00}; /* status field: varint 0 */
     script s;
@@ -185,8 +194,9 @@ static NTSTATUS answer_from_script(UCHAR *out, ULONG out_length, ULONG_PTR *retu
             script_close(&s);
             return STATUS_INTERNAL_ERROR; /* a broken script is the test's own fault */
         }
-        kind = s.data[0] & ~ENTRY_HELD;
+        kind = s.data[0] & ~(ENTRY_HELD | ENTRY_STUCK);
         *held = (s.data[0] & ENTRY_HELD) != 0;
+        *stuck = (s.data[0] & ENTRY_STUCK) != 0;
         status_field = (LONG)get_u32(s.data + 4);
         length = get_u32(s.data + 8);
         if (length > s.size - ENTRY_HEADER_SIZE) {
@@ -318,6 +328,23 @@ static NTSTATUS hold(PIRP *slot, PIRP irp)
     return STATUS_PENDING;
 }
 
+/* Pends the IRP for good: no cancel routine, never completed before the unload. */
+static NTSTATUS keep_stuck(PIRP irp)
+{
+    KIRQL irql;
+    ULONG i;
+    KeAcquireSpinLock(&g_held_lock, &irql);
+    for (i = 0; i < MOST_STUCK && g_stuck[i]; ++i) {
+    }
+    if (i < MOST_STUCK) {
+        IoMarkIrpPending(irp);
+        g_stuck[i] = irp;
+    }
+    KeReleaseSpinLock(&g_held_lock, irql);
+    if (i == MOST_STUCK) return complete(irp, STATUS_DEVICE_BUSY, 0);
+    return STATUS_PENDING;
+}
+
 /* HOLD_WAIT_CODE completes when a vault request is held (at once if one is); HOLD_RELEASE_CODE
  * completes the held request with its prepared reply, or fails with STATUS_NOT_FOUND. */
 static NTSTATUS dispatch_hold_control(PIRP irp, ULONG code)
@@ -359,7 +386,7 @@ static NTSTATUS dispatch_control(PDEVICE_OBJECT device, PIRP irp)
     UCHAR *buffer = irp->AssociatedIrp.SystemBuffer;
     ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
     ULONG_PTR returned = 0;
-    BOOLEAN held = FALSE;
+    BOOLEAN held = FALSE, stuck = FALSE;
     NTSTATUS status;
     (void)device;
 
@@ -375,8 +402,9 @@ static NTSTATUS dispatch_control(PDEVICE_OBJECT device, PIRP irp)
     if (in_length < HEADER_SIZE || get_u32(buffer) != FRAME_MAGIC)
         status = STATUS_INVALID_PARAMETER;
     else
-        status = answer_from_script(buffer, out_length, &returned, &held);
+        status = answer_from_script(buffer, out_length, &returned, &held, &stuck);
     KeReleaseMutex(&g_lock, FALSE);
+    if (stuck) return keep_stuck(irp);
     if (!held) return complete(irp, status, returned);
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = returned;
@@ -390,6 +418,14 @@ static void driver_unload(PDRIVER_OBJECT driver)
     (void)driver;
     if ((held = take_held(&g_held, NULL))) complete(held, STATUS_CANCELLED, 0);
     if ((held = take_held(&g_hold_waiter, NULL))) complete(held, STATUS_CANCELLED, 0);
+    for (ULONG i = 0; i < MOST_STUCK; ++i) {
+        KIRQL irql;
+        KeAcquireSpinLock(&g_held_lock, &irql);
+        held = g_stuck[i];
+        g_stuck[i] = NULL;
+        KeReleaseSpinLock(&g_held_lock, irql);
+        if (held) complete(held, STATUS_CANCELLED, 0);
+    }
     RtlInitUnicodeString(&link, L"\\DosDevices\\QlnVSROV");
     IoDeleteSymbolicLink(&link);
     if (g_device) IoDeleteDevice(g_device);

@@ -228,6 +228,23 @@ TEST_F(VaultDoubleReplies, CancelledHeldRequestEndsAborted) {
     EXPECT_EQ(next.finish().output, reply_frame(0, 1, {0x01}));
 }
 
+// The two drivers that do not answer: one completes only on a cancel, the other not even
+// then; only the driver's stop ends that one.
+TEST_F(VaultDoubleReplies, UnansweredRequestsEndOnTheirCancelOrOnlyWithTheDriver) {
+    ASSERT_TRUE(script({reply::never_completed(), reply::until_cancelled()}));
+    overlapped_exchange stuck(device_.get(), request_frame({}), client_output);
+    overlapped_exchange cancellable(device_.get(), request_frame({}), client_output);
+    ASSERT_TRUE(stuck.pending());
+    ASSERT_TRUE(cancellable.pending());
+    ASSERT_TRUE(CancelIoEx(device_.get(), nullptr)) << GetLastError();
+    EXPECT_EQ(cancellable.finish().error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(WaitForSingleObject(stuck.completion_event(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the same cancel leaves the other pending";
+    ASSERT_TRUE(stop());
+    EXPECT_EQ(stuck.finish().error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    ASSERT_TRUE(start());
+}
+
 TEST_F(VaultDoubleReplies, QueueIsAnsweredInOrderThenFallsBackToTheDefault) {
     ASSERT_TRUE(script({reply::answer(0, {0xA1}), reply::raw({1, 2, 3}),
                         reply::fail(static_cast<int32_t>(0xC0000022)), reply::answer(7, {})}));
