@@ -55,15 +55,20 @@ namespace {
 // process ends.
 class notification_events {
 public:
-    KV_event& event_of(const std::wstring& name) {
+    // The event of that name, or null when it cannot be made now (a transient failure, or
+    // a name another process holds for an object the service cannot open as its event).
+    // Only events that hold a handle are kept, so a name that failed is tried again at its
+    // next notification.
+    KV_event* event_of(const std::wstring& name) {
         const std::lock_guard<std::mutex> guard(lock_);
         auto found = events_.find(name);
         if (found == events_.end()) {
             auto event = std::make_unique<KV_event>(name.c_str(), true, false);
+            if (event->event_handle() == nullptr) return nullptr;
             found = events_.emplace(name, event.get()).first;
             event.release();
         }
-        return *found->second;
+        return found->second;
     }
     std::size_t size() {
         const std::lock_guard<std::mutex> guard(lock_);
@@ -90,7 +95,11 @@ void notification_map::signal(const KV_string& event_text) {
     const std::wstring key(event_text.text() ? event_text.text() : L"");
     const std::lock_guard<std::mutex> guard(lock_);
     auto found = events_.find(key);
-    if (found == events_.end()) found = events_.emplace(key, &process_events().event_of(key)).first;
+    if (found == events_.end()) {
+        KV_event* const event = process_events().event_of(key);
+        if (event == nullptr) return;  // not made this time: the next signal tries again
+        found = events_.emplace(key, event).first;
+    }
     found->second->set_event();
 }
 

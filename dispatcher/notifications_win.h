@@ -32,7 +32,7 @@ KV_string notification_event_text(const wchar_t* sid_text, const wchar_t* notifi
 
 // The events one owner has signalled, by name. Every owner's map draws its events from
 // one process-wide set, one event per name, so that however many owners come and go the
-// process holds one handle per name. Entries are never removed and the events stay open
+// process holds one handle per name. Entries (only of events made) are never removed and the events stay open
 // until the process ends (a listener may still wait on them). Signalling takes a lock, so
 // that two threads may notify through one map.
 class notification_map {
@@ -42,7 +42,8 @@ public:
     notification_map& operator=(const notification_map&) = delete;
 
     // Signals the event of that name, making it first when the process has none yet. A
-    // failure to make or signal the event is not reported; the entry stays.
+    // failure to make or signal the event is not reported. An event that could not be
+    // made leaves no entry, so the name is tried again at its next signal.
     void signal(const KV_string& event_text);
     // The names this map has signalled.
     std::size_t size() const;
