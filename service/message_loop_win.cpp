@@ -160,6 +160,9 @@ HRESULT CRxCoreServiceModule::wind_up() noexcept {
     stop_event_.set_event();
     done_event_.wait(INFINITE);  // the manager finishes its work first, however long it takes
     release_manager();
+    // A client that holds the start event open must see "not started" once the service
+    // winds up, not the signal of the run that is ending.
+    if (start_event_) start_event_->reset_event();
     start_event_.reset();
     HRESULT revoked = S_OK;
     if (class_cookie_ != 0) {

@@ -3,6 +3,7 @@
 #include "service/service_module_win.h"
 
 #include "foundation/trace.h"
+#include "foundation/trace_writer_win.h"
 #include "foundation/unique_resource_win.h"
 #include "service/start_fault_seam_win.h"
 
@@ -29,6 +30,9 @@ void CRxCoreServiceModule::run_service(DWORD, LPWSTR*) {
             if (done != nullptr) ::SetEvent(done);
         }
     } const finished{service_entry_done_.get()};
+    service_entry_began_.store(true);
+    // A trace file the service refuses is reported once, in the event log.
+    trace_set_refusal_report(&CRxCoreServiceModule::report_trace_refusal);
     state_.store(SERVICE_START_PENDING);
     service_thread_id_ = ::GetCurrentThreadId();
     status_handle_ = ::RegisterServiceCtrlHandlerW(service_name_, &CRxCoreServiceModule::control_handler);
@@ -55,6 +59,14 @@ void CRxCoreServiceModule::run_service(DWORD, LPWSTR*) {
     }
     report_status(SERVICE_STOPPED);
     log_event(L"Service stopped");
+}
+
+void CRxCoreServiceModule::report_trace_refusal(const wchar_t* text) noexcept {
+    try {
+        if (CRxCoreServiceModule* module = service_module()) module->log_event(text);
+    } catch (...) {
+        // A report that cannot be written is lost: tracing is a diagnostic.
+    }
 }
 
 void CRxCoreServiceModule::handle_control(DWORD control) {

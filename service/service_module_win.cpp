@@ -6,6 +6,7 @@
 #include "dispatcher/rx_core_service.h"
 #include "dispatcher/server_lock_win.h"
 #include "foundation/module_path_win.h"
+#include "foundation/trace_writer_win.h"
 #include "service/local_service_value_win.h"
 #include "service/registration_verb.h"
 #include "service/registration_win.h"
@@ -19,9 +20,6 @@
 
 namespace {
 CRxCoreServiceModule* the_module = nullptr;
-// How long the first thread waits, after the control dispatcher returns, for the service
-// entry to finish its wind-up.
-constexpr DWORD service_entry_wait_ms = 5000;
 // The service framework's time-out: how long a local server that has had no object since
 // its start waits for the client that made COM start it.
 constexpr DWORD first_client_wait_ms = 5000;
@@ -54,6 +52,7 @@ CRxCoreServiceModule::CRxCoreServiceModule()
 }
 
 CRxCoreServiceModule::~CRxCoreServiceModule() {
+    trace_set_refusal_report(nullptr);
     set_server_unlock_handler(nullptr);
     the_module = nullptr;
 }
@@ -81,9 +80,12 @@ int CRxCoreServiceModule::start() {
     SERVICE_TABLE_ENTRYW table[] = {{service_name_, &CRxCoreServiceModule::service_main},
                                     {nullptr, nullptr}};
     service_entry_done_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!service_entry_done_) return static_cast<int>(::GetLastError());
     if (!::StartServiceCtrlDispatcherW(table)) return static_cast<int>(::GetLastError());
-    // Bounded: an entry that never ran must not hold the process.
-    if (service_entry_done_) ::WaitForSingleObject(service_entry_done_.get(), service_entry_wait_ms);
+    // The dispatcher returns once SERVICE_STOPPED is reported, while the entry still writes
+    // its last event entry with the module's name: the module lives until the entry has
+    // returned, however long that takes. An entry that never began leaves nothing to wait for.
+    if (service_entry_began_.load()) ::WaitForSingleObject(service_entry_done_.get(), INFINITE);
     return static_cast<int>(status_.dwWin32ExitCode);
 }
 
@@ -99,10 +101,15 @@ int CRxCoreServiceModule::run_local_server() {
 
 HRESULT CRxCoreServiceModule::run() {
     HRESULT prepared = E_OUTOFMEMORY;
+    // Whatever escapes the preparation ends the start the same way: what had started is
+    // wound up and the failure becomes the exit code, so the control manager never keeps a
+    // START_PENDING or RUNNING state of a process that is gone.
     try {
         prepared = PreMessageLoop(SW_HIDE);
     } catch (const std::bad_alloc&) {
         prepared = E_OUTOFMEMORY;
+    } catch (...) {
+        prepared = HRESULT_FROM_WIN32(ERROR_EXCEPTION_IN_SERVICE);
     }
     if (FAILED(prepared)) {
         // Neither the loop nor PostMessageLoop runs, but the manager, the subscriptions and

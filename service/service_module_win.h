@@ -79,6 +79,8 @@ private:
     // START_PENDING -> RUNNING once, with its event entry and report.
     bool enter_running();
     void log_event(const wchar_t* text);
+    // The event-log entry of a trace file the service refused (installed in service mode).
+    static void report_trace_refusal(const wchar_t* text) noexcept;
 
     HRESULT register_class_object();
     void start_shutdown_monitor();
@@ -126,6 +128,8 @@ private:
     // Set when the service entry returns. The dispatcher returns as soon as SERVICE_STOPPED
     // is reported, and the process would end while the entry still writes its last event.
     unique_handle service_entry_done_;
+    // Set first thing by the service entry: only an entry that began is waited for.
+    std::atomic<bool> service_entry_began_{false};
 };
 
 // The process's one module; null before it is made and after it is gone.

@@ -93,6 +93,7 @@ struct wound_up {
 
 TEST_F(ServiceStartFaults, EveryFailedOrThrowingStepEndsInStoppedWithWhatStartedWoundUp) {
     constexpr DWORD out_of_memory = static_cast<DWORD>(E_OUTOFMEMORY);
+    constexpr DWORD exception = static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_EXCEPTION_IN_SERVICE));
     struct row {
         const char* what;
         const wchar_t* faults;
@@ -120,6 +121,9 @@ TEST_F(ServiceStartFaults, EveryFailedOrThrowingStepEndsInStoppedWithWhatStarted
         {"event system throws", L"event_system throw", false, out_of_memory, {1, 1, 0}},
         {"subscriber throws", L"subscriptions throw", false, out_of_memory, {1, 1, 7}},
         {"window thread throws", L"window_thread throw", false, out_of_memory, {1, 1, 7}},
+        // Any other exception ends the start the same way, with its own exit code.
+        {"manager start throws another exception", L"manager_start throw_other", false, exception, {0, 0, 0}},
+        {"window thread throws another exception", L"window_thread throw_other", false, exception, {1, 1, 7}},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);

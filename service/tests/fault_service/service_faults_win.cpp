@@ -4,6 +4,7 @@
 // given where several name one step):
 //   <step> fail <hexadecimal HRESULT>   the step fails with that result
 //   <step> throw                        the step throws std::bad_alloc
+//   <step> throw_other                  the step throws std::length_error
 //   <step> pause <name>                 sets Global\<name>.reached, waits for Global\<name>.go
 //   <step> controls <code>[,<code>...]  calls the control handler with each code in turn
 //                                       from a thread of its own, as the control manager does
@@ -16,6 +17,7 @@
 
 #include <cwchar>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -113,6 +115,7 @@ HRESULT apply_faults(start_step step) {
         if (f.step != step) continue;
         if (f.action == L"fail") return static_cast<HRESULT>(std::wcstoul(f.argument.c_str(), nullptr, 16));
         if (f.action == L"throw") throw std::bad_alloc();
+        if (f.action == L"throw_other") throw std::length_error("a step's own failure");
         if (f.action == L"pause") pause_here(f.argument);
         if (f.action == L"controls") controls_here(f.argument);
         if (f.action == L"client") client_here();
