@@ -10,8 +10,6 @@ void trace_forget_switch_decision() noexcept;
 void trace_set_switch_lifetime(std::uint32_t milliseconds) noexcept;
 inline constexpr std::uint32_t trace_default_switch_lifetime = 3000;
 
-// Replaces the check of the trace file's owner (Wine shows every file as its user's):
-// the probe says whether the open file's owner is trusted. Null restores the real check.
-// Returns the probe before.
+// Replaces the trace file's owner check (Wine shows every file as its user's); null: the real one.
 using trace_owner_probe = bool (*)(void* file) noexcept;
 trace_owner_probe trace_install_owner_probe(trace_owner_probe probe) noexcept;

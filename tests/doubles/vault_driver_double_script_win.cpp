@@ -53,12 +53,9 @@ reply reply::pended(reply r) {
     return r;
 }
 
-reply reply::until_cancelled() { return pended(answer(0, {0x00, 0x00})); }
-
 reply reply::never_completed() {
     reply r = answer(0, {0x00, 0x00});
-    r.stuck = true;
-    return r;
+    return r.stuck = true, r;
 }
 
 bool script(const std::vector<reply>& replies) {

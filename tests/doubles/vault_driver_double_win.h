@@ -60,12 +60,8 @@ struct reply {
     // The same reply, but the driver marks the request pending, prepares the reply and
     // completes it only when complete_held_request() releases it.
     static reply pended(reply r);
-    // A pended request that nothing releases: it ends only when it is cancelled (CancelIoEx,
-    // the end of its thread), then with STATUS_CANCELLED.
-    static reply until_cancelled();
-    // A request the driver pends without a cancel routine and never completes: CancelIoEx
-    // leaves it pending. Only the driver's stop completes it (STATUS_CANCELLED). The driver
-    // keeps up to 16 such requests; more fail with STATUS_DEVICE_BUSY.
+    // Pended without a cancel routine, never completed: only the driver's stop ends it (at
+    // most 16 at once). A pended reply never released is one that only a cancel ends.
     static reply never_completed();
 };
 

@@ -15,10 +15,7 @@
  * returned ERROR_IO_PENDING before the driver writes its reply. A held request that is
  * cancelled (CancelIoEx, the end of its thread) or whose file is cleaned up completes with
  * STATUS_CANCELLED. (Wine 8 sends no cleanup while a request of the file is pending.)
- *
- * An entry whose kind carries ENTRY_STUCK is a driver that never answers: the request is
- * marked pending without a cancel routine and is neither completed nor cancellable; only
- * the driver's unload completes it, so that the driver can stop. */
+ * ENTRY_STUCK pends the request without a cancel routine: only the driver's unload ends it. */
 #include <ntddk.h>
 
 #define VAULT_CONTROL_CODE 0x00222EECu
@@ -50,8 +47,7 @@ static KMUTEX g_lock;
 static KSPIN_LOCK g_held_lock;
 static PIRP g_held;
 static PIRP g_hold_waiter;
-/* The requests that are never completed, under g_held_lock; the unload ends them. */
-static PIRP g_stuck[MOST_STUCK];
+static PIRP g_stuck[MOST_STUCK]; /* never completed; under g_held_lock */
 
 static void put_u32(UCHAR *at, ULONG value)
 {
@@ -332,17 +328,12 @@ static NTSTATUS hold(PIRP *slot, PIRP irp)
 static NTSTATUS keep_stuck(PIRP irp)
 {
     KIRQL irql;
-    ULONG i;
+    ULONG i = 0;
     KeAcquireSpinLock(&g_held_lock, &irql);
-    for (i = 0; i < MOST_STUCK && g_stuck[i]; ++i) {
-    }
-    if (i < MOST_STUCK) {
-        IoMarkIrpPending(irp);
-        g_stuck[i] = irp;
-    }
+    while (i < MOST_STUCK && g_stuck[i]) ++i;
+    if (i < MOST_STUCK) IoMarkIrpPending(irp), g_stuck[i] = irp;
     KeReleaseSpinLock(&g_held_lock, irql);
-    if (i == MOST_STUCK) return complete(irp, STATUS_DEVICE_BUSY, 0);
-    return STATUS_PENDING;
+    return i < MOST_STUCK ? STATUS_PENDING : complete(irp, STATUS_DEVICE_BUSY, 0);
 }
 
 /* HOLD_WAIT_CODE completes when a vault request is held (at once if one is); HOLD_RELEASE_CODE
@@ -418,14 +409,8 @@ static void driver_unload(PDRIVER_OBJECT driver)
     (void)driver;
     if ((held = take_held(&g_held, NULL))) complete(held, STATUS_CANCELLED, 0);
     if ((held = take_held(&g_hold_waiter, NULL))) complete(held, STATUS_CANCELLED, 0);
-    for (ULONG i = 0; i < MOST_STUCK; ++i) {
-        KIRQL irql;
-        KeAcquireSpinLock(&g_held_lock, &irql);
-        held = g_stuck[i];
-        g_stuck[i] = NULL;
-        KeReleaseSpinLock(&g_held_lock, irql);
-        if (held) complete(held, STATUS_CANCELLED, 0);
-    }
+    for (ULONG i = 0; i < MOST_STUCK; ++i)  /* no request arrives any more */
+        if ((held = g_stuck[i])) g_stuck[i] = NULL, complete(held, STATUS_CANCELLED, 0);
     RtlInitUnicodeString(&link, L"\\DosDevices\\QlnVSROV");
     IoDeleteSymbolicLink(&link);
     if (g_device) IoDeleteDevice(g_device);

@@ -46,8 +46,7 @@ struct fire_reply {
 };
 
 inline constexpr DWORD max_request_bytes = 64 * 1024;
-// How long a process waits for one storing thread to run a handler: longer than the
-// longest logoff, whose driver requests may take up to 12 s against a driver that pends them.
+// How long a process waits for one storing thread to run a handler: above a logoff's 12 s.
 inline constexpr DWORD delivery_timeout_ms = 30000;
 // How long fire() waits for a busy pipe.
 inline constexpr DWORD pipe_wait_ms = 15000;
