@@ -16,6 +16,7 @@
 #include <string>
 
 #include "client/rx_client_win.h"
+#include "foundation/kv_memory.h"
 #include "foundation/unique_resource_win.h"
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
@@ -91,6 +92,8 @@ int run_call_command(int argc, wchar_t** argv) {
     if (const HRESULT connected = service.connect(); FAILED(connected))
         return unreachable("creating RX_core_service_disp", connected);
     const rx_client::call_result result = file != nullptr ? service.call_envelope(envelope.c_str()) : service.call(name);
+    if (result.outcome == rx_client::call_outcome::refused_locally)
+        return input_error("the call was not sent: " + rx_client::describe_status(result.status));
     if (result.outcome == rx_client::call_outcome::unreachable) return unreachable("call_function", result.status);
 
     std::string output = hex32(result.status) + "\n";
