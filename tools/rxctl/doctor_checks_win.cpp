@@ -9,6 +9,7 @@
 #include "foundation/com_resource_win.h"
 #include "foundation/guid_text_win.h"
 #include "foundation/trace_switch_win.h"
+#include "tools/rxctl/status_words.h"
 #include "service/service_identity_win.h"
 #include "tools/rxctl/console_io.h"
 #include "tools/rxctl/installed_state_win.h"
@@ -64,7 +65,7 @@ const char* start_type_text(DWORD start_type) {
     }
 }
 
-std::string error_text(DWORD error) { return "error " + std::to_string(error); }
+std::string error_text(DWORD error) { return error_words(error); }
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
 #include "tools/rxctl/doctor_checks_win.h"
+#include "tools/rxctl/status_words.h"
 #include "tools/rxctl/usage.h"
 
 namespace {
@@ -83,7 +84,7 @@ int run_doctor_command(int argc, wchar_t** argv) {
     for (const doctor::check& c : checks) report += doctor::line_of(c);
     unsigned long error = 0;
     if (!write_standard_output(report, error)) {
-        write_standard_error("rxctl doctor: cannot write standard output (error " + std::to_string(error) + ")\n");
+        write_standard_error("rxctl doctor: cannot write standard output (" + error_words(error) + ")\n");
         return exit_usage_or_io;
     }
     return doctor::all_passed(checks) ? exit_success : exit_operation_failed;

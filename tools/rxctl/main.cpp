@@ -1,16 +1,43 @@
 // rxctl: the product's command-line tool. Each command lives in its own file; this one
-// picks the command, prints the usage and hands over the remaining arguments.
+// reads the command table (usage.h): picks the command, answers a request for help
+// without running anything, writes each option in its one form and hands over the rest.
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
 #include "tools/rxctl/usage.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
-bool is_help(const wchar_t* word) {
-    return argument_is(word, "--help") || argument_is(word, "-h") || argument_is(word, "/?") ||
-           argument_is(word, "help");
+int print(const std::string& text) {
+    unsigned long error = 0;
+    return write_standard_output(text, error) ? exit_success : exit_usage_or_io;
+}
+
+int unknown_command(const wchar_t* word) {
+    write_standard_error("rxctl: unknown command '" + argument_text(word) +
+                         "'; run 'rxctl --help' for the list of commands\n");
+    return exit_usage_or_io;
+}
+
+// `rxctl help [COMMAND]`, `rxctl --help`: the overview, or one command's usage.
+int help(int argc, wchar_t** argv) {
+    if (argc == 0) return print(rxctl_help_text());
+    const command_spec* command = find_command(argv[0]);
+    if (command == nullptr) return unknown_command(argv[0]);
+    if (argc > 1) return usage_error("help", "unexpected argument '" + argument_text(argv[1]) + "'");
+    return print(command_usage(command->name));
+}
+
+// The option of `command` that `argument` names as --name or /name, any case, or null.
+const option_spec* option_named(const command_spec& command, const wchar_t* argument) {
+    if (argument[0] != L'/' && !(argument[0] == L'-' && argument[1] == L'-')) return nullptr;
+    const wchar_t* name = argument[0] == L'/' ? argument + 1 : argument + 2;
+    for (const option_spec& option : command.options) {
+        if (argument_is(name, option.name + 2)) return &option;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -20,23 +47,25 @@ int wmain(int argc, wchar_t** argv) {
         write_standard_error(rxctl_help_text());
         return exit_usage_or_io;
     }
-    const wchar_t* command = argv[1];
-    const int rest_count = argc - 2;
-    wchar_t** rest = argv + 2;
-    if (is_help(command)) {
-        unsigned long error = 0;
-        return write_standard_output(rxctl_help_text(), error) ? exit_success : exit_usage_or_io;
+    const wchar_t* word = argv[1];
+    if (is_help_request(word) || argument_is(word, "help")) return help(argc - 2, argv + 2);
+    const command_spec* command = find_command(word);
+    if (command == nullptr) return unknown_command(word);
+
+    std::vector<std::wstring> canonical;  // the options as the commands read them
+    canonical.reserve(static_cast<std::size_t>(argc));
+    std::vector<wchar_t*> rest;
+    for (int i = 2; i < argc; ++i) {
+        if (is_help_request(argv[i])) return print(command_usage(command->name));
+        rest.push_back(argv[i]);
     }
-    if (argument_is(command, "scramble")) return run_scramble_command(rest_count, rest, true);
-    if (argument_is(command, "unscramble")) return run_scramble_command(rest_count, rest, false);
-    if (argument_is(command, "xml")) return run_xml_command(rest_count, rest);
-    if (argument_is(command, "vault")) return run_vault_command(rest_count, rest);
-    if (argument_is(command, "watch")) return run_watch_command(rest_count, rest);
-    if (argument_is(command, "call")) return run_call_command(rest_count, rest);
-    if (argument_is(command, "status")) return run_status_command(rest_count, rest);
-    if (argument_is(command, "trace")) return run_trace_command(rest_count, rest);
-    if (argument_is(command, "doctor")) return run_doctor_command(rest_count, rest);
-    write_standard_error("rxctl: unknown command '" + argument_text(command) +
-                         "'; run 'rxctl --help' for the list of commands\n");
-    return exit_usage_or_io;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const option_spec* option = option_named(*command, rest[i]);
+        if (option == nullptr) continue;
+        canonical.emplace_back(option->name, option->name + std::char_traits<char>::length(option->name));
+        rest[i] = canonical.back().data();
+        if (option->takes_value) ++i;  // a value is taken as it stands
+    }
+    rest.push_back(nullptr);
+    return command->run(static_cast<int>(rest.size() - 1), rest.data());
 }

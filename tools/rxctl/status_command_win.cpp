@@ -18,6 +18,7 @@
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
 #include "tools/rxctl/installed_state_win.h"
+#include "tools/rxctl/status_words.h"
 #include "tools/rxctl/usage.h"
 
 namespace {
@@ -30,10 +31,10 @@ std::string service_line(bool& running) {
     const service_state state = query_service_state();
     if (!state.installed) {
         return head + (state.error == ERROR_SERVICE_DOES_NOT_EXIST ? std::string("not installed")
-                                                                   : "unknown (error " + std::to_string(state.error) + ")") +
+                                                                   : "unknown (" + error_words(state.error) + ")") +
                "\n";
     }
-    if (state.error != 0) return head + "installed, state unknown (error " + std::to_string(state.error) + ")\n";
+    if (state.error != 0) return head + "installed, state unknown (" + error_words(state.error) + ")\n";
     const SERVICE_STATUS_PROCESS& status = state.status;
     running = status.dwCurrentState == SERVICE_RUNNING;
     std::string line = head + state_text(status.dwCurrentState);
@@ -53,7 +54,7 @@ std::string start_event_line(bool& signalled) {
     case start_event_state::not_signalled: return head + "not signalled\n";
     case start_event_state::unopenable: break;
     }
-    return head + "cannot be opened (error " + std::to_string(error) + ")\n";
+    return head + "cannot be opened (" + error_words(error) + ")\n";
 }
 
 std::string app_id_line() {
@@ -108,7 +109,7 @@ int run_status_command(int argc, wchar_t** argv) {
     report += std::string("tracing: ") + (trace_read_switch() ? "on" : "off") + "\n";
     unsigned long error = 0;
     if (!write_standard_output(report, error)) {
-        write_standard_error("rxctl status: cannot write standard output (error " + std::to_string(error) + ")\n");
+        write_standard_error("rxctl status: cannot write standard output (" + error_words(error) + ")\n");
         return exit_usage_or_io;
     }
     return running && signalled ? exit_success : exit_operation_failed;

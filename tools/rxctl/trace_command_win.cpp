@@ -20,6 +20,7 @@
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
 #include "tools/rxctl/trace_lines.h"
+#include "tools/rxctl/status_words.h"
 #include "tools/rxctl/usage.h"
 
 namespace {
@@ -46,13 +47,13 @@ int set_switch(DWORD value) {
                                 sizeof value);
     if (status != ERROR_SUCCESS)
         return fail(exit_operation_failed, "cannot write HKEY_CURRENT_USER\\" + argument_text(logging_key) + "\\" +
-                                               argument_text(switch_value) + " (error " + std::to_string(status) + ")");
+                                               argument_text(switch_value) + " (" + error_words(status) + ")");
     const bool on = trace_read_switch();
     std::string report = std::string("tracing: ") + (on ? "on" : "off") + " (" + argument_text(switch_value) + " = " +
                          std::to_string(value) + " under HKEY_CURRENT_USER\\" + argument_text(logging_key) + ")\n";
     unsigned long error = 0;
     if (!write_standard_output(report, error))
-        return fail(exit_usage_or_io, "cannot write standard output (error " + std::to_string(error) + ")");
+        return fail(exit_usage_or_io, "cannot write standard output (" + error_words(error) + ")");
     if (value == 0 && on)
         return fail(exit_operation_failed, "tracing stays on: another hive under HKEY_USERS (or its key under "
                                            "HKEY_LOCAL_MACHINE) still sets the switch to 1");
@@ -122,7 +123,7 @@ read_status read_from(const std::wstring& path, std::uint64_t& position, std::st
 bool write_out(const std::string& text) {
     unsigned long error = 0;
     if (write_standard_output(text, error)) return true;
-    write_standard_error("rxctl trace: cannot write standard output (error " + std::to_string(error) + ")\n");
+    write_standard_error("rxctl trace: cannot write standard output (" + error_words(error) + ")\n");
     return false;
 }
 
@@ -136,7 +137,7 @@ int show_once(const std::wstring& path, std::optional<std::uint32_t> process) {
         return fail(exit_operation_failed, "there is no trace file " + argument_text(path.c_str()) +
                                                " (tracing is off, or nothing traced since it was deleted)");
     if (status == read_status::failed)
-        return fail(exit_usage_or_io, "cannot read " + argument_text(path.c_str()) + " (error " + std::to_string(error) + ")");
+        return fail(exit_usage_or_io, "cannot read " + argument_text(path.c_str()) + " (" + error_words(error) + ")");
     trace_lines::decoder decoder(process);
     std::string text;
     decoder.feed(bytes, text);
@@ -159,7 +160,7 @@ int follow(const std::wstring& path, std::optional<std::uint32_t> process) {
         const read_status status = read_from(path, position, bytes, restarted, error);
         if (status == read_status::failed)
             return fail(exit_usage_or_io,
-                        "cannot read " + argument_text(path.c_str()) + " (error " + std::to_string(error) + ")");
+                        "cannot read " + argument_text(path.c_str()) + " (" + error_words(error) + ")");
         if (status == read_status::missing) {
             // Deleted: its next form is a new file, read from its start.
             if (!told_missing)
