@@ -10,6 +10,7 @@
 #include "foundation/guid_text_win.h"
 #include "foundation/trace_switch_win.h"
 #include "tools/rxctl/status_words.h"
+#include "tools/rxctl/trace_paths_win.h"
 #include "service/service_identity_win.h"
 #include "tools/rxctl/console_io.h"
 #include "tools/rxctl/installed_state_win.h"
@@ -268,7 +269,7 @@ check start_event_check() {
     case start_event_state::not_signalled:
         c.problem(name + " is not signalled: the manager component has not started");
         c.mend = "rxctl trace on, net stop " + text(service_name) + ", net start " + text(service_name) +
-                 ", then rxctl trace show --file %SystemRoot%\\Temp\\TraceFile.kv";
+                 ", then rxctl trace show (it reads the newest of " + listed_paths(trace_file_candidates()) + ")";
         return c;
     case start_event_state::unopenable: break;
     }

@@ -49,6 +49,18 @@ std::wstring find_executable(const wchar_t* given, std::string& found_how) {
     return doctor::service_executable();
 }
 
+// The mend of a registration: the product's own program, when that is what was found,
+// else a reinstall (a path given with --exe may name any program).
+std::string mend_registration(const std::wstring& exe) {
+    const std::string product = utf8_text(service_exe_name);
+    if (exe.empty()) return "reinstall the package (" + product + " was not found)";
+    if (!is_file(exe)) return "reinstall the package (" + utf8_text(exe.c_str()) + " does not exist)";
+    const std::wstring name = exe.substr(exe.find_last_of(L"\\/") + 1);
+    if (CompareStringOrdinal(name.c_str(), -1, service_exe_name, -1, TRUE) != CSTR_EQUAL)
+        return "reinstall the package (" + utf8_text(exe.c_str()) + " is not " + product + ")";
+    return "\"" + utf8_text(exe.c_str()) + "\" -Service";
+}
+
 }  // namespace
 
 int run_doctor_command(int argc, wchar_t** argv) {
@@ -64,8 +76,7 @@ int run_doctor_command(int argc, wchar_t** argv) {
     }
     std::string found_how;
     const std::wstring exe = find_executable(given, found_how);
-    const std::string register_command =
-        "\"" + (exe.empty() ? std::string("KvRxCoreService.exe") : utf8_text(exe.c_str())) + "\" -Service";
+    const std::string register_command = mend_registration(exe);
 
     const std::vector<doctor::check> checks = {
         doctor::executable_check(exe, found_how),
