@@ -87,6 +87,7 @@ envelope_status build_envelope(const xml_char* name, std::span<const argument> a
 
 bool scramble(const xml_char* plain, wiped_text& out) noexcept try {
     out.clear();
+    if (plain == nullptr) return true;
     const std::size_t length = as::text_length(units(plain));
     std::size_t coded_length = 0;
     if (!as::scrambled_length(length, coded_length)) return false;
@@ -100,6 +101,7 @@ bool scramble(const xml_char* plain, wiped_text& out) noexcept try {
 
 bool unscramble(const xml_char* coded, wiped_text& out) noexcept try {
     out.clear();
+    if (coded == nullptr) return true;
     const std::size_t length = as::text_length(units(coded));
     out.assign(as::unscrambled_length(length), xml_char{0});
     as::unscramble_units(units(coded), length, units(out.data()));

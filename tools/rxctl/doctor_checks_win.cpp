@@ -228,7 +228,7 @@ check vault_device_check() {
     if (channel.handle() == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         c.problem(text(VX_vault_driver_com::device_path) + " cannot be opened (" + error_text(error) +
-                  (error == ERROR_FILE_NOT_FOUND ? ": the vault driver is not running)" : ")"));
+                  ")" + (error == ERROR_FILE_NOT_FOUND ? "; the vault driver is not running" : ""));
         return c;
     }
     c.detail = text(VX_vault_driver_com::device_path) + " opens";

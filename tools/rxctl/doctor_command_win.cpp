@@ -1,9 +1,10 @@
-// rxctl doctor [--exe PATH]: is this install healthy? One line per check (doctor_report.h),
+// rxctl doctor [--exe PATH] [--json]: is this install healthy? One line per check (doctor_report.h),
 // in the order a repair goes: the executable, its registration (service, AppID, class,
 // ProgIDs, type library), what it relies on (the manager component, the vault device),
 // then the running service and its start event; the trace switch for information.
 // The executable the registration must point at: PATH; else KvRxCoreService.exe beside
 // rxctl.exe (the installed layout); else the program the service runs.
+// With --json the same checks as one JSON object (doctor::json_of).
 // Exit code: 0 when every check is OK, 1 when one failed, 2 for a usage error.
 #include <windows.h>
 
@@ -65,8 +66,11 @@ std::string mend_registration(const std::wstring& exe) {
 
 int run_doctor_command(int argc, wchar_t** argv) {
     const wchar_t* given = nullptr;
+    bool json = false;
     for (int i = 0; i < argc; ++i) {
-        if (argument_is(argv[i], "--exe") && i + 1 < argc && given == nullptr) {
+        if (argument_is(argv[i], "--json")) {
+            json = true;
+        } else if (argument_is(argv[i], "--exe") && i + 1 < argc && given == nullptr) {
             given = argv[++i];
         } else if (argument_is(argv[i], "--exe")) {
             return usage_error("doctor", "--exe takes one PATH");
@@ -92,7 +96,11 @@ int run_doctor_command(int argc, wchar_t** argv) {
         doctor::trace_switch_check(),
     };
     std::string report;
-    for (const doctor::check& c : checks) report += doctor::line_of(c);
+    if (json) {
+        report = doctor::json_of(checks);
+    } else {
+        for (const doctor::check& c : checks) report += doctor::line_of(c);
+    }
     unsigned long error = 0;
     if (!write_standard_output(report, error)) {
         write_standard_error("rxctl doctor: cannot write standard output (" + error_words(error) + ")\n");
