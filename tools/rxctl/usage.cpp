@@ -48,8 +48,8 @@ constexpr command_form vault_forms[] = {
      "optional texts, the key's optional text, and the flag (0 without --flag).\n"
      "Each vault command runs one operation of the vault driver and prints its\n"
      "result as 8 upper-case hexadecimal digits and a line feed; exit 0 when the\n"
-     "result is not negative, 1 when it is negative. A result other than 0 is\n"
-     "also named in words on standard error.\n"},
+     "result is not negative, 1 when it is negative; a negative result is also\n"
+     "named in words on standard error.\n"},
 };
 constexpr command_form watch_forms[] = {
     {"watch USER NOTIFICATION... [--count N] [--timeout MS]\n",

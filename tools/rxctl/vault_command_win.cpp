@@ -26,7 +26,7 @@ int print_result(HRESULT result) {
     const std::string line = text_units::to_hex32(static_cast<std::uint32_t>(result)) + "\n";
     unsigned long error = 0;
     if (!write_standard_output(line, error)) return exit_usage_or_io;
-    if (result != S_OK) write_standard_error("rxctl vault: " + hresult_words(result) + "\n");
+    if (result < 0) write_standard_error("rxctl vault: " + hresult_words(result) + "\n");
     return result < 0 ? exit_operation_failed : exit_success;
 }
 
