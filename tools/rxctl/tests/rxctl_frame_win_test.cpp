@@ -50,7 +50,7 @@ TEST(RxctlFrame, EachCommandHasItsOwnHelpAndUsage) {
         {L"call --help", L"call", "usage: rxctl call NAME [--envelope FILE]\n", "starts the service, or the local"},
         {L"trace show /?", L"trace", "usage: rxctl trace on | off\n       rxctl trace show", "newest one\n"},
         {L"Help Doctor", L"doctor extra", "usage: rxctl doctor [--exe PATH] [--json]\n", "mend names only"},
-        {L"scramble --HELP", L"scramble x", "scramble [--hex]", "its scrambled form to\n"},
+        {L"scramble --HELP", L"scramble x", "usage: rxctl scramble [--hex]", "its scrambled form to\n"},
     };
     for (const row& r : rows) {
         const rxctl_result asked = run_rxctl(r.help_args);
