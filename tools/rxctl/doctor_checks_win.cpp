@@ -9,6 +9,7 @@
 #include "foundation/com_resource_win.h"
 #include "foundation/guid_text_win.h"
 #include "foundation/trace_switch_win.h"
+#include "tools/rxctl/file_version_win.h"
 #include "tools/rxctl/status_words.h"
 #include "tools/rxctl/trace_paths_win.h"
 #include "service/service_identity_win.h"
@@ -83,7 +84,7 @@ check executable_check(const std::wstring& exe, const std::string& found_how) {
         c.problem(text(exe) + " does not exist (" + found_how + ")");
         return c;
     }
-    c.detail = text(exe) + " (" + found_how + ")";
+    c.detail = text(exe) + " (" + found_how + "), " + file_version_text(exe);
     return c;
 }
 

@@ -16,6 +16,7 @@
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
 #include "tools/rxctl/doctor_checks_win.h"
+#include "tools/rxctl/doctor_file_checks_win.h"
 #include "tools/rxctl/status_words.h"
 #include "tools/rxctl/usage.h"
 
@@ -84,11 +85,13 @@ int run_doctor_command(int argc, wchar_t** argv) {
 
     const std::vector<doctor::check> checks = {
         doctor::executable_check(exe, found_how),
+        doctor::signatures_check({exe, module_file_path()}),
         doctor::service_configuration_check(exe, register_command),
         doctor::app_id_check(register_command),
         doctor::class_check(exe, register_command),
         doctor::prog_ids_check(register_command),
         doctor::type_library_check(exe, register_command),
+        doctor::event_log_source_check(exe),
         doctor::manager_class_check(),
         doctor::vault_device_check(),
         doctor::service_running_check(register_command),

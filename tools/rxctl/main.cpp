@@ -1,8 +1,11 @@
 // rxctl: the product's command-line tool. Each command lives in its own file; this one
 // reads the command table (usage.h): picks the command, answers a request for help
 // without running anything, writes each option in its one form and hands over the rest.
+#include "foundation/module_path_win.h"
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
+#include "tools/rxctl/file_version_win.h"
+#include "tools/rxctl/status_words.h"
 #include "tools/rxctl/usage.h"
 
 #include <string>
@@ -30,6 +33,23 @@ int help(int argc, wchar_t** argv) {
     return print(command_usage(command->name));
 }
 
+// `rxctl --version`: the file version from rxctl.exe's own VERSIONINFO resource.
+int version() {
+    const std::wstring self = module_file_path();
+    std::string text;
+    unsigned long error = 0;
+    switch (read_file_version(self, text, error)) {
+    case file_version_status::found: return print("rxctl " + text + "\n");
+    case file_version_status::no_resource:
+        write_standard_error("rxctl: no version resource in " + utf8_text(self.c_str()) + "\n");
+        return exit_operation_failed;
+    case file_version_status::unreadable: break;
+    }
+    write_standard_error("rxctl: cannot read the version of " + utf8_text(self.c_str()) + " (" + error_words(error) +
+                         ")\n");
+    return exit_operation_failed;
+}
+
 // The option of `command` that `argument` names as --name or /name, any case, or null.
 const option_spec* option_named(const command_spec& command, const wchar_t* argument) {
     if (argument[0] != L'/' && !(argument[0] == L'-' && argument[1] == L'-')) return nullptr;
@@ -49,6 +69,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     const wchar_t* word = argv[1];
     if (is_help_request(word) || argument_is(word, "help")) return help(argc - 2, argv + 2);
+    if (argument_is(word, "--version") || argument_is(word, "/version")) {
+        if (argc > 2) return usage_error("--version", "unexpected argument '" + argument_text(argv[2]) + "'");
+        return version();
+    }
     const command_spec* command = find_command(word);
     if (command == nullptr) return unknown_command(word);
 

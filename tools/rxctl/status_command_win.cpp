@@ -4,10 +4,12 @@
 //   AppID {04755478-...}: not registered | registered, LocalService = NAME | registered, local server
 //   class {3106EB92-...}: not registered | registered, server SERVER
 //   type library {E525C81A-...}: not registered | 1.0 locale L: PATH (one line per locale)
+//   program PATH: version V | no version resource     (or "program: unknown (...)")
 //   tracing: on | off
 // The start event is only opened (never created), so asking does not make it exist.
 // With --json the same items as one JSON object, members named as the lines' labels
-// ("service", "start event", "AppID", "class", "type library" (an array), "tracing"), then
+// ("service", "start event", "AppID", "class", "type library" (an array), "program",
+// "tracing"), then
 // "ready" and "reason". When it is not ready, one line on standard error says why.
 // Exit code: 0 when the service runs and its start event is signalled (it serves calls
 // and its manager has started), 1 otherwise, 2 for a usage error.
@@ -21,6 +23,8 @@
 #include "service/service_identity_win.h"
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
+#include "tools/rxctl/doctor_checks_win.h"
+#include "tools/rxctl/file_version_win.h"
 #include "tools/rxctl/installed_state_win.h"
 #include "tools/rxctl/json_text.h"
 #include "tools/rxctl/status_words.h"
@@ -130,6 +134,13 @@ item type_library_item() {
     return it;
 }
 
+// The program the service runs, with the version its resource carries.
+item program_item() {
+    const std::wstring exe = doctor::service_executable();
+    if (exe.empty()) return {"program", "", {"unknown (the service is not installed)"}};
+    return {"program", argument_text(exe.c_str()), {file_version_text(exe)}};
+}
+
 std::string text_of(const std::vector<item>& items) {
     std::string text;
     for (const item& it : items) {
@@ -169,6 +180,7 @@ int run_status_command(int argc, wchar_t** argv) {
     items.push_back(app_id_item());
     items.push_back(class_item());
     items.push_back(type_library_item());
+    items.push_back(program_item());
     items.push_back({"tracing", "", {trace_read_switch() ? "on" : "off"}});
     const bool ready = running && signalled;
     const std::string report = json ? json_of(items, ready, why) : text_of(items);

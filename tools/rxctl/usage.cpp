@@ -83,9 +83,10 @@ constexpr command_form status_forms[] = {
      "Show whether the service QlnVxCoreService is installed and running (with\n"
      "its process id), whether its start event is signalled, what is registered\n"
      "(AppID and its LocalService value, the class and its server, the type\n"
-     "library) and whether tracing is on. Exit 0 when the service runs and its\n"
-     "start event is signalled, 1 otherwise; then one line on standard error\n"
-     "says why. With --json the same fields as one JSON object, with the reason.\n"},
+     "library), the service's program and its version, and whether tracing is\n"
+     "on. Exit 0 when the service runs and its start event is signalled,\n"
+     "1 otherwise; then one line on standard error says why. With --json the\n"
+     "same fields as one JSON object, with the reason.\n"},
 };
 constexpr command_form trace_forms[] = {
     {"trace on | off\n",
@@ -109,9 +110,14 @@ constexpr command_form doctor_forms[] = {
     {"doctor [--exe PATH] [--json]\n",
      "Check what a working install needs, one line per check: OK, or FAIL with\n"
      "what is wrong and the command that mends it; INFO for the trace switch.\n"
-     "The checks: the executable, the service's configuration (own process,\n"
+     "The checks: the executable (and its version), the signatures of it and of\n"
+     "rxctl.exe (WinVerifyTrust: OK signed and intact, FAIL altered or not\n"
+     "trusted, INFO unsigned; under Wine only the image hash is checked and any\n"
+     "certificate is trusted), the service's configuration (own process,\n"
      "LocalSystem, its path), the AppID and its LocalService value, the class\n"
-     "and the ProgIDs pointing at the executable, the type library, the manager\n"
+     "and the ProgIDs pointing at the executable, the type library, the\n"
+     "event-log source (its message file is the executable, TypesSupported 7,\n"
+     "message 0 formats; INFO while it is not registered), the manager\n"
      "component's class, the vault device, the service running, its start event.\n"
      "The executable is PATH, else KvRxCoreService.exe beside rxctl.exe, else the\n"
      "one the service runs. A mend names only the product's own program\n"
@@ -124,6 +130,12 @@ constexpr command_form help_forms[] = {
      "a command shows that command's usage and does nothing else. Commands and\n"
      "options are matched without regard to case; an option --name may also be\n"
      "written /name.\n"},
+};
+
+constexpr command_form version_forms[] = {
+    {"--version\n",
+     "Print rxctl's file version from its version resource; exit 1, saying so,\n"
+     "when it carries none.\n"},
 };
 
 constexpr option_spec hex_option[] = {{"--hex", false}};
@@ -151,6 +163,7 @@ const command_spec commands[] = {
     {"doctor", doctor_forms, doctor_options, run_doctor_command},
 };
 constexpr command_spec help_entry = {"help", help_forms, {}, nullptr};
+constexpr command_spec version_entry = {"--version", version_forms, {}, nullptr};
 
 constexpr char help_head[] = "usage: rxctl COMMAND [ARGUMENTS]\n\nCommands:\n";
 constexpr char help_tail[] = "\nExit codes: 0 success, 1 operation failed, 2 usage or I/O error.\n";
@@ -171,6 +184,7 @@ const command_spec* entry_of(std::string_view name) {
     for (const command_spec& entry : commands) {
         if (name == entry.name) return &entry;
     }
+    if (name == version_entry.name) return &version_entry;
     return name == help_entry.name ? &help_entry : nullptr;
 }
 
@@ -211,6 +225,7 @@ std::string rxctl_help_text() {
         }
     };
     for (const command_spec& entry : commands) add(entry);
+    add(version_entry);
     add(help_entry);
     return text + help_tail;
 }

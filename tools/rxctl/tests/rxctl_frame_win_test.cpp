@@ -46,7 +46,7 @@ TEST(RxctlFrame, EachCommandHasItsOwnHelpAndUsage) {
         {L"help watch", L"watch", "usage: rxctl watch USER NOTIFICATION... [--count N] [--timeout MS]\n",
          "no signal came within MS milliseconds."},
         {L"xml --help missing.xml", L"xml", "usage: rxctl xml IN [OUT]\n", "2 when IN cannot be read or OUT cannot\n"},
-        {L"STATUS -H", L"status extra", "usage: rxctl status [--json]\n", "start event is signalled, 1 otherwise;"},
+        {L"STATUS -H", L"status extra", "usage: rxctl status [--json]\n", "1 otherwise; then one line on standard error says why."},
         {L"call --help", L"call", "usage: rxctl call NAME [--envelope FILE]\n", "starts the service, or the local"},
         {L"trace show /?", L"trace", "usage: rxctl trace on | off\n       rxctl trace show", "newest one\n"},
         {L"Help Doctor", L"doctor extra", "usage: rxctl doctor [--exe PATH] [--json]\n", "mend names only"},
@@ -64,6 +64,13 @@ TEST(RxctlFrame, EachCommandHasItsOwnHelpAndUsage) {
         EXPECT_NE(wrong.err.find(r.usage), std::string::npos) << wrong.err;
         EXPECT_EQ(wrong.err.find(r.description), std::string::npos) << wrong.err;
     }
+}
+
+// The version from rxctl's own resource, or a clear word that it carries none.
+TEST(RxctlFrame, VersionFromTheResourceOrSaysThereIsNone) {
+    const rxctl_result r = run_rxctl(L"--version");
+    if (r.exit_code == 0) EXPECT_EQ(r.out.rfind("rxctl ", 0), 0u) << r.out;
+    else EXPECT_NE(r.err.find("rxctl: no version resource in "), std::string::npos) << r.err;
 }
 
 // Commands, actions and options in any case, options also as /name (values as they are).

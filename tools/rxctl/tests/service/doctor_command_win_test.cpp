@@ -85,6 +85,25 @@ TEST(DoctorCommand, AHealthyInstallThenTheServiceStopped) {
     }
     EXPECT_NE(run_rxctl(L"doctor").out.find(exe + " (the service's program)"), std::string::npos);
 
+    // The event-log source: not registered (information only), as the package registers it,
+    // then with a wrong type mask. The test programs are unsigned: information only.
+    const wchar_t source_key[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QlnVxCoreService";
+    const std::wstring message_file = registration_test::service_exe();
+    EXPECT_EQ(verdict_of(run_rxctl(L"doctor").out, "event-log source"), "INFO");
+    EXPECT_EQ(verdict_of(run_rxctl(L"doctor").out, "signatures"), "INFO");
+    DWORD types = 7;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, source_key, L"EventMessageFile", REG_SZ, message_file.c_str(),
+                              static_cast<DWORD>((message_file.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, source_key, L"TypesSupported", REG_DWORD, &types, sizeof types), 0);
+    EXPECT_EQ(verdict_of(run_rxctl(L"doctor").out, "event-log source"), "OK  ");
+    types = 3;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, source_key, L"TypesSupported", REG_DWORD, &types, sizeof types), 0);
+    EXPECT_NE(line_of(run_rxctl(L"doctor").out, "event-log source").find("its TypesSupported is 3, not 7"),
+              std::string::npos);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, source_key);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, source_key);
+
     ASSERT_TRUE(service_host_test::stop_service());
     const rxctl_result r = run_rxctl(L"doctor");
     EXPECT_EQ(r.exit_code, 1u) << r.out;
