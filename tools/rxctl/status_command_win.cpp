@@ -4,7 +4,7 @@
 //   AppID {04755478-...}: not registered | registered, LocalService = NAME | registered, local server
 //   class {3106EB92-...}: not registered | registered, server SERVER
 //   type library {E525C81A-...}: not registered | 1.0 locale L: PATH (one line per locale)
-//   program PATH: version V | no version resource     (or "program: unknown (...)")
+//   program: PATH, version V | PATH, no version resource | unknown (...)
 //   tracing: on | off
 // The start event is only opened (never created), so asking does not make it exist.
 // With --json the same items as one JSON object, members named as the lines' labels
@@ -138,7 +138,7 @@ item type_library_item() {
 item program_item() {
     const std::wstring exe = doctor::service_executable();
     if (exe.empty()) return {"program", "", {"unknown (the service is not installed)"}};
-    return {"program", argument_text(exe.c_str()), {file_version_text(exe)}};
+    return {"program", "", {argument_text(exe.c_str()) + ", " + file_version_text(exe)}};
 }
 
 std::string text_of(const std::vector<item>& items) {
