@@ -1,5 +1,6 @@
 #include "client/call_protocol.h"
 
+#include <exception>
 #include <new>
 
 #include "dispatcher/argument_scrambling.h"
@@ -31,7 +32,7 @@ wiped_text take_serialized(KV_xml_doc& document) {
     if (!serialized) return {};
     const std::size_t length = xml_length(serialized.get());
     wiped_text text(serialized.get(), length);
-    kv_memory::wipe(serialized.get(), length * sizeof(xml_char));
+    wipe_memory(serialized.get(), length * sizeof(xml_char));
     return text;
 }
 
@@ -47,8 +48,8 @@ struct known_status {
 constexpr known_status known_statuses[] = {
     {0x00000000, "S_OK"},
     {0x00000001, "S_FALSE"},
-    {0x80004005, "E_FAIL: the call was refused (not on the service's main thread, or the executor failed)"},
-    {0x80070057, "E_INVALIDARG: the envelope was not understood, or the command is unknown"},
+    {0x80004005, "E_FAIL: unspecified failure"},
+    {0x80070057, "E_INVALIDARG: an argument was not valid"},
     {0x8007000E, "E_OUTOFMEMORY"},
     {0x80040154, "REGDB_E_CLASSNOTREG: the class RX_core_service_disp is not registered"},
     {0x80080005, "CO_E_SERVER_EXEC_FAILURE: the service or local server did not start"},
@@ -61,7 +62,8 @@ constexpr known_status known_statuses[] = {
 
 }  // namespace
 
-envelope_status build_envelope(const xml_char* name, std::span<const argument> arguments, wiped_text& envelope) {
+envelope_status build_envelope(const xml_char* name, std::span<const argument> arguments,
+                               wiped_text& envelope) noexcept try {
     envelope.clear();
     if (name == nullptr) return envelope_status::bad_function_name;
     for (const argument& each : arguments) {
@@ -77,25 +79,36 @@ envelope_status build_envelope(const xml_char* name, std::span<const argument> a
         element->set_text(each.value ? each.value : KVXML_TEXT(""));
     }
     envelope = take_serialized(*document);
-    return envelope_status::built;
+    return envelope.empty() ? envelope_status::out_of_memory : envelope_status::built;
+} catch (const std::bad_alloc&) {
+    envelope.clear();
+    return envelope_status::out_of_memory;
 }
 
-wiped_text scramble(const xml_char* plain) {
-    if (plain == nullptr) return {};
+bool scramble(const xml_char* plain, wiped_text& out) noexcept try {
+    out.clear();
+    if (plain == nullptr) return true;
     const std::size_t length = as::text_length(units(plain));
     std::size_t coded_length = 0;
-    if (!as::scrambled_length(length, coded_length)) throw std::bad_alloc();
-    wiped_text coded(coded_length, xml_char{0});
-    as::scramble_units(units(plain), length, units(coded.data()));
-    return coded;
+    if (!as::scrambled_length(length, coded_length)) return false;
+    out.assign(coded_length, xml_char{0});
+    as::scramble_units(units(plain), length, units(out.data()));
+    return true;
+} catch (const std::exception&) {  // bad_alloc, or a length beyond the text's maximum
+    out.clear();
+    return false;
 }
 
-wiped_text unscramble(const xml_char* coded) {
-    if (coded == nullptr) return {};
+bool unscramble(const xml_char* coded, wiped_text& out) noexcept try {
+    out.clear();
+    if (coded == nullptr) return true;
     const std::size_t length = as::text_length(units(coded));
-    wiped_text plain(as::unscrambled_length(length), xml_char{0});
-    as::unscramble_units(units(coded), length, units(plain.data()));
-    return plain;
+    out.assign(as::unscrambled_length(length), xml_char{0});
+    as::unscramble_units(units(coded), length, units(out.data()));
+    return true;
+} catch (const std::exception&) {
+    out.clear();
+    return false;
 }
 
 call_outcome judge_call(std::int32_t returned) noexcept {
@@ -105,13 +118,18 @@ call_outcome judge_call(std::int32_t returned) noexcept {
     return call_outcome::unexpected;
 }
 
-wiped_text result_text(const xml_char* unscrambled) {
-    if (unscrambled == nullptr) return {};
+bool result_text(const xml_char* unscrambled, wiped_text& text) noexcept try {
+    text.clear();
+    if (unscrambled == nullptr) return true;
     if (*unscrambled == xml_byte_order_mark) ++unscrambled;
-    return wiped_text(unscrambled);
+    text.assign(unscrambled);
+    return true;
+} catch (const std::exception&) {
+    text.clear();
+    return false;
 }
 
-bool result_value(const xml_char* result_document, wiped_text& value) {
+bool result_value(const xml_char* result_document, wiped_text& value) noexcept try {
     value.clear();
     if (result_document == nullptr) return false;
     kv_xml_document document(create_xml_document());
@@ -122,9 +140,12 @@ bool result_value(const xml_char* result_document, wiped_text& value) {
     const xml_char* text = element->get_text();
     value.assign(text ? text : KVXML_TEXT(""));
     return true;
+} catch (const std::exception&) {
+    value.clear();
+    return false;
 }
 
-std::string describe_status(std::int32_t status) {
+std::string describe_status(std::int32_t status) noexcept try {
     const auto bits = static_cast<std::uint32_t>(status);
     std::string text(8, '0');
     std::uint32_t rest = bits;
@@ -133,6 +154,17 @@ std::string describe_status(std::int32_t status) {
         if (known.status == bits) return text + " (" + known.meaning + ")";
     }
     return text;
+} catch (const std::exception&) {
+    return {};
+}
+
+const char* service_meaning(std::int32_t status) noexcept {
+    switch (static_cast<std::uint32_t>(status)) {
+    case 0x80070057: return "the service could not read the envelope, or no core command has that name";
+    case 0x80004005: return "the call reached the service off its main thread, or the executor failed";
+    case 0x8007000E: return "the service ran out of memory";
+    default: return nullptr;
+    }
 }
 
 }  // namespace rx_client

@@ -6,10 +6,12 @@
 #include <memory>
 #include <string>
 
-#include "foundation/kv_memory.h"
 #include "xml/xml_char.h"
 
 namespace rx_client {
+
+// Overwrites `bytes` bytes with zeros in a way the optimiser keeps (the system's one wipe).
+void wipe_memory(void* block, std::size_t bytes) noexcept;
 
 template <typename T>
 struct wiping_allocator {
@@ -19,7 +21,7 @@ struct wiping_allocator {
     wiping_allocator(const wiping_allocator<U>&) noexcept {}
     T* allocate(std::size_t count) { return std::allocator<T>().allocate(count); }
     void deallocate(T* block, std::size_t count) noexcept {
-        kv_memory::wipe(block, count * sizeof(T));
+        wipe_memory(block, count * sizeof(T));
         std::allocator<T>().deallocate(block, count);
     }
     template <typename U>
@@ -35,7 +37,7 @@ public:
     wiped_text& operator=(const wiped_text&) = default;
     wiped_text& operator=(wiped_text&&) = default;
     // The whole buffer, terminator included: a moved-from short text keeps its old units.
-    ~wiped_text() { kv_memory::wipe(data(), (capacity() + 1) * sizeof(xml_char)); }
+    ~wiped_text() { wipe_memory(data(), (capacity() + 1) * sizeof(xml_char)); }
 };
 
 }  // namespace rx_client

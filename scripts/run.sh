@@ -254,8 +254,11 @@ say "rxctl doctor (the installed tool, against the installed product):"
 out=$(rxctl doctor); code=$?
 tr -d '\r' <<<"$out" | cut -c1-150 | indent
 ok=1
-[ "$code" -eq 0 ] && ! has "$out" "FAIL" && [ "$(grep -c '^OK ' <<<"$out")" -eq 10 ] && ok=0
-verdict "doctor: all 10 checks OK, exit 0" $ok
+# Ten checks of the registration and what it relies on; more once the package registers the
+# event-log source (the signatures of an unsigned build are information only).
+ok_count=$(grep -c '^OK ' <<<"$out")
+[ "$code" -eq 0 ] && ! has "$out" "FAIL" && [ "$ok_count" -ge 10 ] && ok=0
+verdict "doctor: all $ok_count checks OK, exit 0" $ok
 
 heading "Step 3: core_has_agent_GUID_changed"
 answer() {  # prints the call and returns the text of its <value> element in $value
@@ -337,7 +340,7 @@ verdict "trace: start, calls, logoff and driver requests written; --process show
 
 heading "Step 7: stopping $service"
 w net stop "$service" >/dev/null 2>&1; code=$?
-status_line=$(rxctl status | head -n 1)
+status_line=$(rxctl status 2>/dev/null | head -n 1)
 say "net stop: exit $code; $status_line"
 wait_for_stopped_line
 trace=$(trace_text)

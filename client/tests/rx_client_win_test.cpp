@@ -104,14 +104,16 @@ TEST(ClientUnreachable, NoServiceNoConnectionOrAnEnvelopeItCannotWrite) {
     const struct {
         call_result result;
         HRESULT status;
+        call_outcome outcome = call_outcome::unreachable;
     } rows[] = {
         {service.call(L"core_has_agent_GUID_changed"), CO_E_OBJNOTCONNECTED},
         {service.call_envelope(L"<function name=\"x\"/>"), CO_E_OBJNOTCONNECTED},
-        {service.call(L"x", bad), E_INVALIDARG},
-        {service.call(nullptr), E_INVALIDARG},
+        {service.call(L"x", bad), E_INVALIDARG, call_outcome::refused_locally},
+        {service.call(nullptr), E_INVALIDARG, call_outcome::refused_locally},
+        {service.call_envelope(nullptr), E_INVALIDARG, call_outcome::refused_locally},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(row.result.outcome, call_outcome::unreachable);
+        EXPECT_EQ(row.result.outcome, row.outcome);
         EXPECT_EQ(row.result.status, row.status);
         EXPECT_FALSE(row.result.has_result);
     }

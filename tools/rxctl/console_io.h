@@ -23,10 +23,12 @@ std::string utf8_text(const wchar_t* text);
 // A command-line argument as UTF-8, for messages.
 inline std::string argument_text(const wchar_t* argument) { return utf8_text(argument); }
 
-// Whether the argument is exactly the ASCII word.
+// Whether the argument is the ASCII word, without regard to the case of A to Z (commands,
+// their actions and options are words of rxctl, matched like sc, reg and net match theirs).
 inline bool argument_is(const wchar_t* argument, const char* word) {
+    const auto folded = [](unsigned c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
     for (; *argument != 0 && *word != 0; ++argument, ++word) {
-        if (*argument != static_cast<unsigned char>(*word)) return false;
+        if (folded(static_cast<unsigned>(*argument)) != folded(static_cast<unsigned char>(*word))) return false;
     }
     return *argument == 0 && *word == 0;
 }

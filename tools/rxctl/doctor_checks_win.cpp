@@ -9,6 +9,9 @@
 #include "foundation/com_resource_win.h"
 #include "foundation/guid_text_win.h"
 #include "foundation/trace_switch_win.h"
+#include "tools/rxctl/file_version_win.h"
+#include "tools/rxctl/status_words.h"
+#include "tools/rxctl/trace_paths_win.h"
 #include "service/service_identity_win.h"
 #include "tools/rxctl/console_io.h"
 #include "tools/rxctl/installed_state_win.h"
@@ -64,7 +67,7 @@ const char* start_type_text(DWORD start_type) {
     }
 }
 
-std::string error_text(DWORD error) { return "error " + std::to_string(error); }
+std::string error_text(DWORD error) { return error_words(error); }
 
 }  // namespace
 
@@ -81,7 +84,7 @@ check executable_check(const std::wstring& exe, const std::string& found_how) {
         c.problem(text(exe) + " does not exist (" + found_how + ")");
         return c;
     }
-    c.detail = text(exe) + " (" + found_how + ")";
+    c.detail = text(exe) + " (" + found_how + "), " + file_version_text(exe);
     return c;
 }
 
@@ -226,7 +229,7 @@ check vault_device_check() {
     if (channel.handle() == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         c.problem(text(VX_vault_driver_com::device_path) + " cannot be opened (" + error_text(error) +
-                  (error == ERROR_FILE_NOT_FOUND ? ": the vault driver is not running)" : ")"));
+                  ")" + (error == ERROR_FILE_NOT_FOUND ? "; the vault driver is not running" : ""));
         return c;
     }
     c.detail = text(VX_vault_driver_com::device_path) + " opens";
@@ -267,7 +270,7 @@ check start_event_check() {
     case start_event_state::not_signalled:
         c.problem(name + " is not signalled: the manager component has not started");
         c.mend = "rxctl trace on, net stop " + text(service_name) + ", net start " + text(service_name) +
-                 ", then rxctl trace show --file %SystemRoot%\\Temp\\TraceFile.kv";
+                 ", then rxctl trace show (it reads the newest of " + listed_paths(trace_file_candidates()) + ")";
         return c;
     case start_event_state::unopenable: break;
     }

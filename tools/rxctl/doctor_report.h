@@ -31,4 +31,9 @@ std::string line_of(const check& c);
 // True when no check failed (informational ones never do).
 bool all_passed(const std::vector<check>& checks);
 
+// The checks as one JSON object for scripts, with the fields of the lines:
+// {"passed":BOOL,"checks":[{"verdict":"OK|FAIL|INFO","name":..,"detail":..,
+// "problems":[..],"mend":..}, ...]} (detail for OK and INFO, problems and mend for FAIL).
+std::string json_of(const std::vector<check>& checks);
+
 }  // namespace doctor

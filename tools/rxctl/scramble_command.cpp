@@ -12,6 +12,7 @@
 #include "tools/rxctl/console_io.h"
 #include "tools/rxctl/usage.h"
 #include "tools/rxctl/scramble_call.h"
+#include "tools/rxctl/status_words.h"
 #include "tools/rxctl/text_units.h"
 
 #include <string>
@@ -45,7 +46,7 @@ int run_scramble_command(int argc, wchar_t** argv, bool scramble) {
     std::string input;
     unsigned long error = 0;
     if (!read_standard_input(input, error)) {
-        return fail(exit_usage_or_io, "cannot read standard input (error " + std::to_string(error) + ")");
+        return fail(exit_usage_or_io, "cannot read standard input (" + error_words(error) + ")");
     }
     std::u16string text;
     if (hex) {
@@ -67,7 +68,7 @@ int run_scramble_command(int argc, wchar_t** argv, bool scramble) {
     std::u16string result;
     const long hr = call_scrambling(scramble, text, result);
     if (hr < 0) return fail(exit_operation_failed, std::string(scramble ? "scramble_text" : "unscramble_text") +
-                                             " failed with " + text_units::to_hex32(static_cast<std::uint32_t>(hr)));
+                                             " failed with " + hresult_words(static_cast<std::int32_t>(hr)));
 
     std::string output;
     if (hex) {
@@ -77,7 +78,7 @@ int run_scramble_command(int argc, wchar_t** argv, bool scramble) {
                                      std::to_string(bad_index) + "); use --hex to see its units");
     }
     if (!write_standard_output(output, error)) {
-        return fail(exit_usage_or_io, "cannot write standard output (error " + std::to_string(error) + ")");
+        return fail(exit_usage_or_io, "cannot write standard output (" + error_words(error) + ")");
     }
     return exit_success;
 }

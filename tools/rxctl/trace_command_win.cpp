@@ -4,15 +4,17 @@
 //   HKEY_CURRENT_USER\Software\Quillon\Cryvane\Logging. Every process of the product reads
 //   the switch from all loaded user hives, so it follows within the 3 s its decision
 //   lives. "off" exits 1 when another hive still turns tracing on.
-//   show: the trace file of this user's temporary-files directory (or PATH) as UTF-8
-//   lines (trace_lines); --follow goes on with what is appended until interrupted (a file
-//   that shrinks or is replaced is read from its start again).
+//   show: the service's trace file (or PATH) as UTF-8 lines (trace_lines): the newest of
+//   the places the service writes it (trace_paths_win.h), each named when there is none;
+//   --follow goes on with what is appended until interrupted (a file that shrinks or is
+//   replaced is read from its start again).
 // The file is opened for each read with every sharing mode, so the writers, which append
 // with read sharing only, are never kept out.
 #include <windows.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "foundation/trace_switch_win.h"
 #include "foundation/trace_writer_win.h"
@@ -20,6 +22,8 @@
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
 #include "tools/rxctl/trace_lines.h"
+#include "tools/rxctl/trace_paths_win.h"
+#include "tools/rxctl/status_words.h"
 #include "tools/rxctl/usage.h"
 
 namespace {
@@ -46,24 +50,17 @@ int set_switch(DWORD value) {
                                 sizeof value);
     if (status != ERROR_SUCCESS)
         return fail(exit_operation_failed, "cannot write HKEY_CURRENT_USER\\" + argument_text(logging_key) + "\\" +
-                                               argument_text(switch_value) + " (error " + std::to_string(status) + ")");
+                                               argument_text(switch_value) + " (" + error_words(status) + ")");
     const bool on = trace_read_switch();
     std::string report = std::string("tracing: ") + (on ? "on" : "off") + " (" + argument_text(switch_value) + " = " +
                          std::to_string(value) + " under HKEY_CURRENT_USER\\" + argument_text(logging_key) + ")\n";
     unsigned long error = 0;
     if (!write_standard_output(report, error))
-        return fail(exit_usage_or_io, "cannot write standard output (error " + std::to_string(error) + ")");
+        return fail(exit_usage_or_io, "cannot write standard output (" + error_words(error) + ")");
     if (value == 0 && on)
         return fail(exit_operation_failed, "tracing stays on: another hive under HKEY_USERS (or its key under "
                                            "HKEY_LOCAL_MACHINE) still sets the switch to 1");
     return exit_success;
-}
-
-std::wstring default_trace_file() {
-    wchar_t directory[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, directory);
-    if (length == 0 || length > MAX_PATH) return {};
-    return std::wstring(directory, length) + trace_file_name;
 }
 
 std::wstring directory_of(const std::wstring& path) {
@@ -122,21 +119,29 @@ read_status read_from(const std::wstring& path, std::uint64_t& position, std::st
 bool write_out(const std::string& text) {
     unsigned long error = 0;
     if (write_standard_output(text, error)) return true;
-    write_standard_error("rxctl trace: cannot write standard output (error " + std::to_string(error) + ")\n");
+    write_standard_error("rxctl trace: cannot write standard output (" + error_words(error) + ")\n");
     return false;
 }
 
-int show_once(const std::wstring& path, std::optional<std::uint32_t> process) {
+// "there is no trace file PATHS; tracing is on|off ..." with the switch as it is now.
+int no_trace_file(const std::vector<std::wstring>& looked_at) {
+    const std::string state =
+        trace_read_switch() ? "tracing is on, and nothing has been traced there since it was turned on (or the "
+                              "file was deleted)"
+                            : "tracing is off (rxctl trace on turns it on)";
+    return fail(exit_operation_failed, "there is no trace file " + listed_paths(looked_at) + "; " + state);
+}
+
+int show_once(const std::wstring& path, const std::vector<std::wstring>& looked_at,
+              std::optional<std::uint32_t> process) {
     std::uint64_t position = 0;
     std::string bytes;
     bool restarted = false;
     DWORD error = 0;
     const read_status status = read_from(path, position, bytes, restarted, error);
-    if (status == read_status::missing)
-        return fail(exit_operation_failed, "there is no trace file " + argument_text(path.c_str()) +
-                                               " (tracing is off, or nothing traced since it was deleted)");
+    if (status == read_status::missing) return no_trace_file(looked_at);
     if (status == read_status::failed)
-        return fail(exit_usage_or_io, "cannot read " + argument_text(path.c_str()) + " (error " + std::to_string(error) + ")");
+        return fail(exit_usage_or_io, "cannot read " + argument_text(path.c_str()) + " (" + error_words(error) + ")");
     trace_lines::decoder decoder(process);
     std::string text;
     decoder.feed(bytes, text);
@@ -159,7 +164,7 @@ int follow(const std::wstring& path, std::optional<std::uint32_t> process) {
         const read_status status = read_from(path, position, bytes, restarted, error);
         if (status == read_status::failed)
             return fail(exit_usage_or_io,
-                        "cannot read " + argument_text(path.c_str()) + " (error " + std::to_string(error) + ")");
+                        "cannot read " + argument_text(path.c_str()) + " (" + error_words(error) + ")");
         if (status == read_status::missing) {
             // Deleted: its next form is a new file, read from its start.
             if (!told_missing)
@@ -206,9 +211,22 @@ int run_show(int argc, wchar_t** argv) {
             return trace_usage_error("unexpected argument '" + argument_text(argv[i]) + "'");
         }
     }
-    if (path.empty()) path = default_trace_file();
-    if (path.empty()) return fail(exit_usage_or_io, "the temporary-files directory is unknown; name the file with --file");
-    return following ? follow(path, process) : show_once(path, process);
+    std::vector<std::wstring> looked_at;
+    if (!path.empty()) {
+        looked_at.push_back(path);
+    } else {
+        looked_at = trace_file_candidates();
+        if (looked_at.empty())
+            return fail(exit_usage_or_io, "the temporary folders are unknown; name the file with --file");
+        path = newest_trace_file(looked_at);
+        if (path.empty() && !following) return no_trace_file(looked_at);
+        // Nothing there yet: follow the file where this user's processes write it.
+        if (path.empty()) path = looked_at.back();
+        if (looked_at.size() > 1)
+            write_standard_error("rxctl trace: reading " + argument_text(path.c_str()) + " (looked at " +
+                                 listed_paths(looked_at) + ")\n");
+    }
+    return following ? follow(path, process) : show_once(path, looked_at, process);
 }
 
 }  // namespace

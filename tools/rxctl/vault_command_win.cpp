@@ -4,6 +4,7 @@
 // error).
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
+#include "tools/rxctl/status_words.h"
 #include "tools/rxctl/text_units.h"
 #include "tools/rxctl/usage.h"
 
@@ -25,6 +26,7 @@ int print_result(HRESULT result) {
     const std::string line = text_units::to_hex32(static_cast<std::uint32_t>(result)) + "\n";
     unsigned long error = 0;
     if (!write_standard_output(line, error)) return exit_usage_or_io;
+    if (result < 0) write_standard_error("rxctl vault: " + hresult_words(result) + "\n");
     return result < 0 ? exit_operation_failed : exit_success;
 }
 

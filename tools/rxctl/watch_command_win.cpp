@@ -6,6 +6,7 @@
 // signal that no other listener has taken, and a signal nobody waited for yet is seen.
 #include "tools/rxctl/commands.h"
 #include "tools/rxctl/console_io.h"
+#include "tools/rxctl/status_words.h"
 #include "tools/rxctl/usage.h"
 
 #include <cstdio>
@@ -18,6 +19,21 @@
 namespace {
 
 int watch_usage_error(const std::string& message) { return usage_error("watch", message); }
+
+// The notifications the service signals, as it names them (the names are part of the
+// events' names, so they are passed on in this form whatever case they were typed in).
+constexpr const wchar_t* known_notifications[] = {
+    L"user_logon",   L"user_logoff",          L"screen_lock",           L"screen_unlock",
+    L"screen_saver_activated", L"screen_saver_deactivated", L"system_shutdown",
+};
+
+// The service's name of the notification `word`, or null.
+const wchar_t* notification_named(const wchar_t* word) {
+    for (const wchar_t* known : known_notifications) {
+        if (argument_is(word, utf8_text(known).c_str())) return known;
+    }
+    return nullptr;
+}
 
 // A whole decimal number below 2^32.
 bool parse_count(const wchar_t* text, DWORD& value) {
@@ -58,8 +74,11 @@ int run_watch_command(int argc, wchar_t** argv) {
                 return watch_usage_error("--timeout needs a number of milliseconds");
         } else if (user == nullptr) {
             user = argv[i];
+        } else if (const wchar_t* known = notification_named(argv[i])) {
+            notifications.push_back(known);
         } else {
-            notifications.push_back(argv[i]);
+            return watch_usage_error("'" + argument_text(argv[i]) +
+                                     "' is not a notification the service signals (see the list in the help)");
         }
     }
     if (user == nullptr || notifications.empty()) return watch_usage_error("name a user and at least one notification");
@@ -67,15 +86,18 @@ int run_watch_command(int argc, wchar_t** argv) {
         return watch_usage_error("at most " + std::to_string(MAXIMUM_WAIT_OBJECTS) + " notifications");
 
     const KV_string sid = account_sid_text(user);
-    const std::string sid_text = sid.text() ? argument_text(sid.text()) : std::string("(null)");
+    if (sid.text() == nullptr || *sid.text() == 0)
+        return watch_usage_error("the account '" + argument_text(user) +
+                                 "' does not resolve to a security identifier; nothing would signal its events");
+    const std::string sid_text = argument_text(sid.text());
     std::vector<std::unique_ptr<KV_event>> events;
     std::vector<HANDLE> handles;
     for (const wchar_t* notification : notifications) {
         const KV_string name = notification_event_text(sid.text(), notification);
         events.push_back(std::make_unique<KV_event>(name.text(), true, false));
         if (events.back()->event_handle() == nullptr)
-            return watch_usage_error("cannot open the event " + argument_text(events.back()->object_name()) +
-                               " (error " + std::to_string(::GetLastError()) + ")");
+            return watch_usage_error("cannot open the event " + argument_text(events.back()->object_name()) + " (" +
+                                     error_words(::GetLastError()) + ")");
         handles.push_back(events.back()->event_handle());
     }
     write_standard_error("rxctl watch: waiting for " + std::to_string(handles.size()) +
@@ -89,7 +111,7 @@ int run_watch_command(int argc, wchar_t** argv) {
             return exit_operation_failed;
         }
         if (signalled >= WAIT_OBJECT_0 + handles.size()) {
-            write_standard_error("rxctl watch: wait failed (error " + std::to_string(::GetLastError()) + ")\n");
+            write_standard_error("rxctl watch: wait failed (" + error_words(::GetLastError()) + ")\n");
             return exit_operation_failed;
         }
         const std::string line = local_time() + " " + argument_text(user) + " " + sid_text + " " +

@@ -20,6 +20,12 @@ TEST(DoctorReport, OneLinePerCheckWithItsVerdictFirst) {
               "mend: \"C:\\p\\KvRxCoreService.exe\" -Service\n");
     EXPECT_TRUE(doctor::all_passed({ok, info}));
     EXPECT_FALSE(doctor::all_passed({ok, failed, info}));
+    // The same for scripts: quotes, backslashes and control characters escaped.
+    info.detail = "a\tb\x01";
+    EXPECT_EQ(doctor::json_of({info, failed}),
+              "{\"passed\":false,\"checks\":[{\"verdict\":\"INFO\",\"name\":\"tracing\",\"detail\":\"a\\tb\\u0001\"},"
+              "{\"verdict\":\"FAIL\",\"name\":\"class\",\"problems\":[\"HKCR\\\\CLSID\\\\{X}\\\\ProgID is missing\","
+              "\"its local server is \\\"C:\\\\q.exe\\\"\"],\"mend\":\"\\\"C:\\\\p\\\\KvRxCoreService.exe\\\" -Service\"}]}\n");
 }
 
 }  // namespace

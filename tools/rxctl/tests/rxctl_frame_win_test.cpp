@@ -22,7 +22,9 @@ TEST(RxctlFrame, UsageErrorsExitTwoWithAMessageOnStandardError) {
     const row rows[] = {
         {L"", "usage: rxctl COMMAND"},
         {L"frobnicate", "rxctl: unknown command 'frobnicate'; run 'rxctl --help' for the list of commands\n"},
-        {L"SCRAMBLE", "rxctl: unknown command 'SCRAMBLE'"},
+        {L"help frobnicate", "rxctl: unknown command 'frobnicate'"},
+        {L"scramble /frob", "rxctl: unknown argument '/frob' for scramble"},
+        {L"doctor --exe", "usage: rxctl doctor [--exe PATH] [--json]\nrun 'rxctl help doctor' for what it does\n"},
     };
     for (const row& r : rows) {
         const rxctl_result got = run_rxctl(r.args);
@@ -32,24 +34,53 @@ TEST(RxctlFrame, UsageErrorsExitTwoWithAMessageOnStandardError) {
     }
 }
 
-// A command's usage error shows that command's part of the --help text, so the two
-// cannot drift apart.
-TEST(RxctlFrame, UsageErrorsShowTheCommandsOwnHelp) {
+// Help never acts: --help, -h or /? anywhere after a command, and `help COMMAND`, print
+// that command's part of the --help text to standard output; a usage error shows its
+// usage lines and where its help is, so the texts cannot drift apart.
+TEST(RxctlFrame, EachCommandHasItsOwnHelpAndUsage) {
     const std::string help = run_rxctl(L"--help").out;
-    struct row { const wchar_t* args; const char* usage; const char* description; };
+    struct row { const wchar_t* help_args; const wchar_t* error_args; const char* usage; const char* description; };
     const row rows[] = {
-        {L"vault bogus", "usage: rxctl vault unload-user-bkeys [SID]\n", "Send operation 5, which takes no arguments.\n"},
-        {L"watch", "usage: rxctl watch USER NOTIFICATION... [--count N] [--timeout MS]\n",
-         "no signal came within MS milliseconds.\n"},
-        {L"xml", "usage: rxctl xml IN [OUT]\n", "Exit 0 when it loaded, 1 when loading (or saving) failed.\n"},
-        {L"status extra", "usage: rxctl status\n", "start event is signalled, 1 otherwise.\n"},
+        {L"vault send-op5 --help", L"vault bogus", "usage: rxctl vault unload-user-bkeys [SID]\n",
+         "Send operation 5, which takes no arguments.\n"},
+        {L"help watch", L"watch", "usage: rxctl watch USER NOTIFICATION... [--count N] [--timeout MS]\n",
+         "no signal came within MS milliseconds."},
+        {L"xml --help missing.xml", L"xml", "usage: rxctl xml IN [OUT]\n", "2 when IN cannot be read or OUT cannot\n"},
+        {L"STATUS -H", L"status extra", "usage: rxctl status [--json]\n", "1 otherwise; then one line on standard error says why."},
+        {L"call --help", L"call", "usage: rxctl call NAME [--envelope FILE]\n", "starts the service, or the local"},
+        {L"trace show /?", L"trace", "usage: rxctl trace on | off\n       rxctl trace show", "newest one\n"},
+        {L"Help Doctor", L"doctor extra", "usage: rxctl doctor [--exe PATH] [--json]\n", "mend names only"},
+        {L"scramble --HELP", L"scramble x", "usage: rxctl scramble [--hex]", "its scrambled form to\n"},
     };
     for (const row& r : rows) {
-        const rxctl_result got = run_rxctl(r.args);
-        EXPECT_EQ(got.exit_code, 2u) << r.usage;
-        EXPECT_NE(got.err.find(r.usage), std::string::npos) << got.err;
-        EXPECT_NE(got.err.find(r.description), std::string::npos) << got.err;
+        const rxctl_result asked = run_rxctl(r.help_args);
+        EXPECT_EQ(asked.exit_code, 0u) << asked.err;
+        EXPECT_EQ(asked.err, "");
+        EXPECT_EQ(asked.out.find(r.usage), 0u) << asked.out;
+        EXPECT_NE(asked.out.find(r.description), std::string::npos) << asked.out;
         EXPECT_NE(help.find(r.description), std::string::npos) << r.description;
+        const rxctl_result wrong = run_rxctl(r.error_args);
+        EXPECT_EQ(wrong.exit_code, 2u) << r.usage;
+        EXPECT_NE(wrong.err.find(r.usage), std::string::npos) << wrong.err;
+        EXPECT_EQ(wrong.err.find(r.description), std::string::npos) << wrong.err;
+    }
+}
+
+// The version from rxctl's own resource, or a clear word that it carries none.
+TEST(RxctlFrame, VersionFromTheResourceOrSaysThereIsNone) {
+    const rxctl_result r = run_rxctl(L"--version");
+    if (r.exit_code == 0) EXPECT_EQ(r.out.rfind("rxctl ", 0), 0u) << r.out;
+    else EXPECT_NE(r.err.find("rxctl: no version resource in "), std::string::npos) << r.err;
+}
+
+// Commands, actions and options in any case, options also as /name (values as they are).
+TEST(RxctlFrame, CaseAndTheSlashFormMeanTheSameCommand) {
+    const std::string expected = run_rxctl(L"scramble --hex", "0041 0042").out;
+    ASSERT_FALSE(expected.empty());
+    for (const wchar_t* args : {L"SCRAMBLE /HEX", L"Scramble /hex", L"scramble --Hex"}) {
+        const rxctl_result r = run_rxctl(args, "0041 0042");
+        EXPECT_EQ(r.exit_code, 0u) << r.err;
+        EXPECT_EQ(r.out, expected);
     }
 }
 

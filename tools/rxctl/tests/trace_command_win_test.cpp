@@ -111,6 +111,7 @@ TEST(TraceShow, TheFileDecodedWholeOrForOneProcess) {
     const rxctl_result missing = run_rxctl(L"trace show" + file);
     EXPECT_EQ(missing.exit_code, 1u);
     EXPECT_NE(missing.err.find("there is no trace file"), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("; tracing is o"), std::string::npos) << "the switch as it is: " << missing.err;
 }
 
 TEST(TraceShow, TheProductsOwnTraceFileByDefault) {

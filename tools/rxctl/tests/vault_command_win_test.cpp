@@ -28,6 +28,7 @@ struct VaultCommandTest : ::testing::Test {
 TEST_F(VaultCommandTest, OperationsAndTheirRequests) {
     const struct { const wchar_t* args; bytes payload; } rows[] = {
         {L"vault send-op5", {0x08, 0x05}},
+        {L"VAULT Send-Op5", {0x08, 0x05}},
         {L"vault unload-user-bkeys", {0x08, 0x09}},
         {L"vault unload-user-bkeys S-1-5-18", bytes{0x08, 0x09, 0x4A, 0x08} + text_bytes("S-1-5-18")},
         {L"vault remove-sso-data", {0x08, 0x0F}},
@@ -68,7 +69,9 @@ TEST_F(VaultCommandTest, ResultDecidesTheExitCode) {
         const rxctl_result r = run_rxctl(L"vault remove-sso-data S-1-5-18");
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.exit_code, row.exit_code) << row.out;
-        EXPECT_TRUE(r.err.empty()) << r.err;
+        // A failure is named in words as well; a success is not.
+        EXPECT_EQ(r.err.empty(), row.exit_code == 0) << r.err;
+        if (row.exit_code != 0) EXPECT_EQ(r.err.rfind("rxctl vault: " + std::string(row.out, 8), 0), 0u) << r.err;
     }
 }
 
@@ -107,5 +110,6 @@ TEST_F(VaultCommandTest, AbsentDriver) {
     const rxctl_result r = run_rxctl(L"vault unload-user-bkeys S-1-5-18");
     EXPECT_EQ(r.out, "80070006\n");
     EXPECT_EQ(r.exit_code, 1u);
+    EXPECT_EQ(r.err.rfind("rxctl vault: 80070006 (", 0), 0u) << "the platform's text for it: " << r.err;
 }
 }  // namespace

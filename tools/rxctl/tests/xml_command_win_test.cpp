@@ -56,6 +56,29 @@ TEST_F(RxctlXml, FailedLoadExitsOneAndKeepsTheCompleteElements) {
     EXPECT_EQ("<?xml version=\"1.0\"?>\r\n  <a>\r\n  </a>\r\n", r.out);
 }
 
+// A failed load says why: nested beyond the XML library's 256 levels, or not well-formed.
+TEST_F(RxctlXml, AFailedLoadNamesItsReason) {
+    std::string deep, limit, deep_utf16 = "\xFF\xFE";
+    for (int i = 0; i < 257; ++i) deep += "<a>";
+    for (int i = 0; i < 256; ++i) limit += "<!-- <x> --><a x='<b>'><c/>";
+    for (const char c : deep) deep_utf16 += std::string{c, '\0'};
+    const struct {
+        std::string content;
+        const char* reason;
+    } rows[] = {
+        {deep, "is nested deeper than 256 levels"},
+        {deep_utf16, "is nested deeper than 256 levels"},
+        {limit, "is not a well-formed XML document"},  // 256 open levels: only unclosed
+        {"<a/><b>", "is not a well-formed XML document"},
+    };
+    for (const auto& row : rows) {
+        write_bytes(in_, row.content);
+        const rxctl_result r = run_rxctl(L"xml " + quote_arg(in_));
+        EXPECT_EQ(1u, r.exit_code) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(row.reason)) << r.err;
+    }
+}
+
 TEST_F(RxctlXml, EmptyFileFailsWithoutOutput) {
     write_bytes(in_, "");
     const rxctl_result r = run_rxctl(L"xml " + quote_arg(in_) + L" " + quote_arg(out_));

@@ -70,6 +70,9 @@ TEST_F(CallCommand, CoreCommandAnswersFromTheRegistry) {
     EXPECT_EQ(r.exit_code, 0u) << r.err;
     EXPECT_EQ(r.out, "00000000\n" + value_document("false"));
     ASSERT_TRUE(set_agent_guid(L"{B}"));
+    r = run_rxctl(L"call core_has_agent_GUID_changed --help");  // help asks nothing of the service
+    EXPECT_EQ(r.exit_code, 0u) << r.err;
+    EXPECT_EQ(r.out.rfind("usage: rxctl call", 0), 0u) << r.out;
     r = run_rxctl(L"call core_has_agent_GUID_changed");
     EXPECT_EQ(r.out, "00000000\n" + value_document("true")) << r.err;
     r = run_rxctl(L"call core_has_agent_GUID_changed");
@@ -113,11 +116,19 @@ TEST_F(CallCommand, StatusDecidesTheExitCode) {
         EXPECT_EQ(r.out.substr(0, row.out_start.size()), row.out_start) << r.out;
     }
     EXPECT_EQ(run_rxctl(L"call manager_no_result").out, "00000000\n") << "no result, nothing after the status";
+    EXPECT_NE(run_rxctl(L"call core_no_such_command").err.find(
+                  "the service refused the call: 80070057 (E_INVALIDARG: an argument was not valid); the service "
+                  "could not read the envelope, or no core command has that name"),
+              std::string::npos);
 }
 
 TEST(CallCommandAlone, UsageErrorsAndAnUnreachableServerExitTwo) {
     local_server_test::unregister_everything();
     const temporary_file malformed(L"malformed.xml", text_bytes("<function name=\"x\">"));
+    const temporary_file no_function(L"no_function.xml", text_bytes("<call name=\"x\"/>"));
+    std::string deep_text;
+    for (int i = 0; i < 257; ++i) deep_text += "<a>";  // one level beyond the XML library's limit
+    const temporary_file deep(L"deep.xml", text_bytes(deep_text));
     const struct {
         std::wstring args;
         const char* message;
@@ -127,7 +138,10 @@ TEST(CallCommandAlone, UsageErrorsAndAnUnreachableServerExitTwo) {
         {L"call a --envelope", "usage: rxctl call"},
         {L"call a --envelope Z:\\no\\such\\file.xml", "cannot read"},
         {L"call a --envelope " + malformed.argument(), "is not a well-formed XML document"},
-        {L"call manager_echo", "80040154"},  // the class is not registered
+        {L"call manager_echo", "80040154 (REGDB_E_CLASSNOTREG"},  // the class is not registered
+        {L"call \"\"", "the function name is empty"},
+        {L"call a --envelope " + no_function.argument(), "has no top-level \"function\" element"},
+        {L"call a /ENVELOPE " + deep.argument(), "is nested deeper than 256 levels"},
     };
     for (const auto& row : rows) {
         const rxctl_result r = run_rxctl(row.args);

@@ -85,6 +85,25 @@ TEST(DoctorCommand, AHealthyInstallThenTheServiceStopped) {
     }
     EXPECT_NE(run_rxctl(L"doctor").out.find(exe + " (the service's program)"), std::string::npos);
 
+    // The event-log source: not registered (information only), as the package registers it,
+    // then with a wrong type mask. The test programs are unsigned: information only.
+    const wchar_t source_key[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QlnVxCoreService";
+    const std::wstring message_file = registration_test::service_exe();
+    EXPECT_EQ(verdict_of(run_rxctl(L"doctor").out, "event-log source"), "INFO");
+    EXPECT_EQ(verdict_of(run_rxctl(L"doctor").out, "signatures"), "INFO");
+    DWORD types = 7;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, source_key, L"EventMessageFile", REG_SZ, message_file.c_str(),
+                              static_cast<DWORD>((message_file.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, source_key, L"TypesSupported", REG_DWORD, &types, sizeof types), 0);
+    EXPECT_EQ(verdict_of(run_rxctl(L"doctor").out, "event-log source"), "OK  ");
+    types = 3;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, source_key, L"TypesSupported", REG_DWORD, &types, sizeof types), 0);
+    EXPECT_NE(line_of(run_rxctl(L"doctor").out, "event-log source").find("its TypesSupported is 3, not 7"),
+              std::string::npos);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, source_key);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, source_key);
+
     ASSERT_TRUE(service_host_test::stop_service());
     const rxctl_result r = run_rxctl(L"doctor");
     EXPECT_EQ(r.exit_code, 1u) << r.out;
@@ -95,6 +114,14 @@ TEST(DoctorCommand, AHealthyInstallThenTheServiceStopped) {
               0u)
         << r.out;
     EXPECT_EQ(verdict_of(r.out, "class"), "OK  ") << r.out;
+    const rxctl_result json = run_rxctl(L"doctor --json");  // the same checks for scripts
+    EXPECT_EQ(json.exit_code, 1u);
+    EXPECT_EQ(json.out.rfind("{\"passed\":false,\"checks\":[{\"verdict\":\"OK\",\"name\":\"executable\",", 0), 0u)
+        << json.out;
+    EXPECT_NE(json.out.find("{\"verdict\":\"FAIL\",\"name\":\"service running\",\"problems\":[\"stopped\"],"
+                            "\"mend\":\"net start QlnVxCoreService\"}"),
+              std::string::npos)
+        << json.out;
     EXPECT_EQ(run_rxctl(L"doctor now").exit_code, 2u);
     EXPECT_EQ(run_rxctl(L"doctor --exe").exit_code, 2u);
 }
@@ -142,7 +169,7 @@ TEST(DoctorCommand, EachBrokenPieceFailsItsCheckAndThePrintedMendRepairsIt) {
         {"manager component", [] { return SUCCEEDED(doubles::unregister_double(doubles::manager_double_dll)); },
          {"the class {8E033063-C1D5-43E1-964C-F92AFBD11556} is not registered"}, "mend: reinstall the manager component",
          [] { return SUCCEEDED(doubles::register_double(doubles::manager_double_dll)); }},
-        {"vault device", vault_double::stop, {"\\\\.\\QlnVSROV cannot be opened (error 2: the vault driver is not running)"},
+        {"vault device", vault_double::stop, {"\\\\.\\QlnVSROV cannot be opened (error 2", "); the vault driver is not running"},
          "mend: start the vault driver", vault_double::start},
     };
     for (const auto& row : rows) {
@@ -170,7 +197,15 @@ TEST(DoctorCommand, EachBrokenPieceFailsItsCheckAndThePrintedMendRepairsIt) {
         << r.out;
     for (const char* name : {"service configuration", "class", "type library"})
         EXPECT_EQ(verdict_of(r.out, name), "FAIL") << name << " in:\n" << r.out;
-    EXPECT_NE(line_of(r.out, "class").find("mend: \"C:\\nowhere\\KvRxCoreService.exe\" -Service"), std::string::npos);
+    EXPECT_NE(line_of(r.out, "class").find("mend: reinstall the package (C:\\nowhere\\KvRxCoreService.exe does not exist)"),
+              std::string::npos);
+    // A mend never names a program other than the product's own.
+    const rxctl_result other = run_rxctl(L"doctor /EXE C:\\windows\\notepad.exe");
+    EXPECT_EQ(other.out.find("notepad.exe\" -Service"), std::string::npos) << other.out;
+    EXPECT_NE(line_of(other.out, "class").find("mend: reinstall the package (C:\\windows\\notepad.exe is not "
+                                               "KvRxCoreService.exe)"),
+              std::string::npos)
+        << other.out;
 }
 
 // The two states no single broken key gives: a service whose manager never started (its

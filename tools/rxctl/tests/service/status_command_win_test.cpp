@@ -41,6 +41,12 @@ TEST(StatusCommand, NothingRegisteredNothingRunning) {
     EXPECT_TRUE(has_line(r.out, class_id + "not registered"));
     EXPECT_TRUE(has_line(r.out, type_library + "not registered"));
     EXPECT_TRUE(has_line(r.out, "tracing: off"));
+    EXPECT_EQ(r.err, "rxctl status: not ready: the service is not installed: install the package\n");
+    EXPECT_EQ(run_rxctl(L"status --json").out,
+              "{\"service\":\"not installed\",\"start event\":\"absent\",\"AppID\":\"not registered\","
+              "\"class\":\"not registered\",\"type library\":[\"not registered\"],"
+              "\"program\":\"unknown (the service is not installed)\",\"tracing\":\"off\","
+              "\"ready\":false,\"reason\":\"the service is not installed: install the package\"}\n");
     EXPECT_FALSE(local_server_test::start_event_exists()) << "status only opens the start event";
     EXPECT_EQ(run_rxctl(L"status now").exit_code, 2u);
 }
@@ -62,6 +68,11 @@ TEST(StatusCommand, TheRegisteredServiceRunningThenStopped) {
     EXPECT_TRUE(has_line(r.out, type_library + "1.0 locale 409: " + exe));
     EXPECT_TRUE(has_line(r.out, type_library + "1.0 locale 0: " + exe)) << "the alias of the test prefix";
     EXPECT_TRUE(has_line(r.out, "tracing: on"));
+    // Either form, until the executables carry their version resource.
+    EXPECT_NE(("\n" + r.out).find("\nprogram: " + exe + ", "), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(run_rxctl(L"status --json").out.find(",\"tracing\":\"on\",\"ready\":true,\"reason\":\"\"}\n"),
+              std::string::npos);
 
     r = run_rxctl(L"call manager_echo");
     EXPECT_EQ(r.exit_code, 0u) << r.err;
@@ -71,6 +82,7 @@ TEST(StatusCommand, TheRegisteredServiceRunningThenStopped) {
     r = run_rxctl(L"status");
     EXPECT_EQ(r.exit_code, 1u) << r.err;
     EXPECT_TRUE(has_line(r.out, "service QlnVxCoreService: stopped"));
+    EXPECT_NE(r.err.find("not ready: the service is stopped, not running"), std::string::npos) << r.err;
     EXPECT_TRUE(has_line(r.out, start_event + "absent"));
 }
 

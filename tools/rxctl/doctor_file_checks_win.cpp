@@ -1,0 +1,157 @@
+#include "tools/rxctl/doctor_file_checks_win.h"
+
+#include <windows.h>
+#include <softpub.h>
+#include <wintrust.h>
+
+#include "foundation/unique_resource_win.h"
+#include "tools/rxctl/console_io.h"
+#include "tools/rxctl/status_words.h"
+
+namespace doctor {
+namespace {
+
+constexpr wchar_t event_source_key[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QlnVxCoreService";
+constexpr DWORD all_event_types = 7;  // error, warning, information
+
+std::string text(const std::wstring& wide) { return utf8_text(wide.c_str()); }
+
+enum class signature { intact, unsigned_file, altered, untrusted };
+
+// One WinVerifyTrust verification of the file, its state closed again.
+signature verify(const std::wstring& file, LONG& status) {
+    WINTRUST_FILE_INFO file_info{};
+    file_info.cbStruct = sizeof file_info;
+    file_info.pcwszFilePath = file.c_str();
+    WINTRUST_DATA data{};
+    data.cbStruct = sizeof data;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file_info;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    switch (static_cast<DWORD>(status)) {
+    case ERROR_SUCCESS: return signature::intact;
+    case static_cast<DWORD>(TRUST_E_NOSIGNATURE):
+    case static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN):
+    case static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN): return signature::unsigned_file;
+    case static_cast<DWORD>(TRUST_E_BAD_DIGEST): return signature::altered;
+    default: return signature::untrusted;
+    }
+}
+
+std::string file_name(const std::wstring& path) { return text(path.substr(path.find_last_of(L"\\/") + 1)); }
+
+// A REG_SZ or REG_EXPAND_SZ value of the source's key, unexpanded; false when absent.
+bool source_string(HKEY key, const wchar_t* name, std::wstring& value, LSTATUS& status) {
+    DWORD type = 0, bytes = 0;
+    status = RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
+    if (status != ERROR_SUCCESS) return false;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+        status = ERROR_UNSUPPORTED_TYPE;
+        return false;
+    }
+    std::wstring buffer(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &bytes);
+    if (status != ERROR_SUCCESS) return false;
+    buffer.resize(bytes / sizeof(wchar_t));
+    while (!buffer.empty() && buffer.back() == L'\0') buffer.pop_back();
+    value = buffer;
+    return true;
+}
+
+// Message 0 of the file, loaded as data the way the event viewer reads it.
+bool formats_message_zero(const std::wstring& file, DWORD& error) {
+    const unique_hmodule module(
+        LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    if (!module) {
+        error = GetLastError();
+        return false;
+    }
+    wchar_t* message = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        module.get(), 0, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    const unique_hlocal owner(message);
+    error = length == 0 ? GetLastError() : ERROR_SUCCESS;
+    return length != 0;
+}
+
+bool same_path(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+check signatures_check(const std::vector<std::wstring>& files) {
+    check c;
+    c.name = "signatures";
+    c.mend = "reinstall the package";
+    std::vector<std::string> unsigned_files, intact_files;
+    for (const std::wstring& file : files) {
+        if (file.empty() || GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        LONG status = 0;
+        switch (verify(file, status)) {
+        case signature::intact: intact_files.push_back(file_name(file)); break;
+        case signature::unsigned_file: unsigned_files.push_back(file_name(file)); break;
+        case signature::altered: c.problem(text(file) + " was altered after it was signed"); break;
+        case signature::untrusted:
+            c.problem(text(file) + " is not trusted (" + hresult_words(static_cast<std::int32_t>(status)) + ")");
+            break;
+        }
+    }
+    if (c.result == verdict::fail) return c;
+    auto joined = [](const std::vector<std::string>& names) {
+        std::string out;
+        for (const std::string& name : names) out += (out.empty() ? "" : ", ") + name;
+        return out;
+    };
+    if (!unsigned_files.empty()) {
+        c.result = verdict::info;
+        c.detail = "unsigned: " + joined(unsigned_files) + " (a development build)";
+        if (!intact_files.empty()) c.detail += "; signed and intact: " + joined(intact_files);
+        return c;
+    }
+    c.detail = intact_files.empty() ? "no installed file to check" : "signed and intact: " + joined(intact_files);
+    return c;
+}
+
+check event_log_source_check(const std::wstring& exe) {
+    check c;
+    c.name = "event-log source";
+    c.mend = "reinstall the package";
+    const std::string key = "HKLM\\" + text(event_source_key);
+    unique_hkey source;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, event_source_key, 0, KEY_QUERY_VALUE, source.put());
+    if (status == ERROR_FILE_NOT_FOUND) {
+        c.result = verdict::info;
+        c.detail = key + " is not registered: the service's entries show without their text";
+        return c;
+    }
+    std::wstring message_file;
+    if (status != ERROR_SUCCESS || !source_string(source.get(), L"EventMessageFile", message_file, status)) {
+        c.problem(key + "\\EventMessageFile cannot be read (" + error_words(static_cast<DWORD>(status)) + ")");
+        return c;
+    }
+    wchar_t expanded[MAX_PATH * 2];
+    const DWORD length = ExpandEnvironmentStringsW(message_file.c_str(), expanded, MAX_PATH * 2);
+    if (length != 0 && length <= MAX_PATH * 2) message_file = expanded;
+    if (!exe.empty() && !same_path(message_file, exe))
+        c.problem("its EventMessageFile is " + text(message_file) + ", not " + text(exe));
+    DWORD types = 0, type = 0, bytes = sizeof types;
+    status = RegQueryValueExW(source.get(), L"TypesSupported", nullptr, &type, reinterpret_cast<BYTE*>(&types), &bytes);
+    if (status != ERROR_SUCCESS || type != REG_DWORD) c.problem(key + "\\TypesSupported is missing or not a REG_DWORD");
+    else if (types != all_event_types) c.problem("its TypesSupported is " + std::to_string(types) + ", not 7");
+    DWORD error = 0;
+    if (!formats_message_zero(message_file, error))
+        c.problem(text(message_file) + " gives no message 0 (" + error_words(error) + ")");
+    if (c.result != verdict::fail) c.detail = key + ": " + text(message_file) + ", types 7, message 0 formats";
+    return c;
+}
+
+}  // namespace doctor
