@@ -5,6 +5,14 @@
 // - RunRegistrationVerbLogged: the same verb, its failure written into the installer's log
 //   while the installation goes on (the uninstall, and every rollback: a rollback that
 //   stops half-way leaves less restored than one that goes on);
+// - RunUnregistrationVerbLogged: the logged verb, unless another installed product still
+//   holds the program's component (the newer version, while the older one is removed after
+//   a major upgrade): its registration is then that product's and stays;
+// - RestoreEarlierProducts (rollback of a major upgrade): repairs each older version whose
+//   program file is gone after the rollback. Windows Installer puts the older version's
+//   files back itself and this finds nothing to do; Wine's rollback removes the files of
+//   the components both versions share, and the repair brings them, the registration and
+//   the running service back;
 // - FailWhenDeferred: fails on purpose at the end of the install script, so that a test
 //   (or an administrator) sees the whole rollback of a transaction.
 // A deferred action sees only the property CustomActionData, which the immediate action of
@@ -44,15 +52,28 @@ void log_line(MSIHANDLE install, const std::wstring& text) {
     MsiProcessMessage(install, INSTALLMESSAGE_INFO, record.get());
 }
 
-// The property CustomActionData of the running deferred or rollback action.
-std::wstring action_data(MSIHANDLE install) {
+// A property of the session; in a deferred or rollback action only CustomActionData,
+// ProductCode and UserSID are there.
+std::wstring property(MSIHANDLE install, const wchar_t* name) {
     DWORD length = 0;
     wchar_t empty[1] = {};
-    if (MsiGetPropertyW(install, L"CustomActionData", empty, &length) != ERROR_MORE_DATA) return {};
+    if (MsiGetPropertyW(install, name, empty, &length) != ERROR_MORE_DATA) return {};
     std::vector<wchar_t> buffer(length + 1);
     length = static_cast<DWORD>(buffer.size());
-    if (MsiGetPropertyW(install, L"CustomActionData", buffer.data(), &length) != ERROR_SUCCESS) return {};
+    if (MsiGetPropertyW(install, name, buffer.data(), &length) != ERROR_SUCCESS) return {};
     return std::wstring(buffer.data(), length);
+}
+
+constexpr std::size_t guid_text_length = 38;  // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+
+// The first installed product other than `own_product` that holds `component`, or "".
+// Under Wine the older version's removal after an upgrade runs as an installation of its
+// own, without UPGRADINGPRODUCTCODE; the component's other client tells it apart.
+std::wstring other_client(const std::wstring& component, const std::wstring& own_product) {
+    wchar_t product[guid_text_length + 1];
+    for (DWORD index = 0; MsiEnumClientsW(component.c_str(), index, product) == ERROR_SUCCESS; ++index)
+        if (CompareStringOrdinal(product, -1, own_product.c_str(), -1, TRUE) != CSTR_EQUAL) return product;
+    return {};
 }
 
 struct verb_outcome {
@@ -81,8 +102,7 @@ verb_outcome run_command_line(std::wstring command_line) {
 
 // Runs the command line of CustomActionData and writes what became of it into the log.
 // True when the verb ran and returned success.
-bool run_and_log(MSIHANDLE install, const wchar_t* consequence_of_failure) {
-    const std::wstring command_line = action_data(install);
+bool run_and_log(MSIHANDLE install, const std::wstring& command_line, const wchar_t* consequence_of_failure) {
     if (command_line.empty()) {
         log_line(install, std::wstring(L"KvRxCoreService registration: no command line given; ") +
                               consequence_of_failure);
@@ -101,15 +121,99 @@ bool run_and_log(MSIHANDLE install, const wchar_t* consequence_of_failure) {
     return succeeded;
 }
 
+// "{component} {product};{product}..." into the component and the products.
+bool split_component_and_products(const std::wstring& data, std::wstring& component, std::vector<std::wstring>& products) {
+    if (data.size() < guid_text_length + 1 || data[0] != L'{' || data[guid_text_length] != L' ') return false;
+    component = data.substr(0, guid_text_length);
+    std::size_t start = guid_text_length + 1;
+    while (start < data.size()) {
+        std::size_t end = data.find(L';', start);
+        if (end == std::wstring::npos) end = data.size();
+        if (end > start) products.push_back(data.substr(start, end - start));
+        start = end + 1;
+    }
+    return true;
+}
+
+std::wstring repair_hint(const std::wstring& product) {
+    return L"msiexec /i " + product + L" REINSTALL=ALL REINSTALLMODE=omus";
+}
+
+// Repairs `product` when its copy of `component` (the program) is gone; logs what it did.
+void restore_when_missing(MSIHANDLE install, const std::wstring& product, const std::wstring& component) {
+    const std::wstring name = L"KvRxCoreService rollback: the earlier version " + product;
+    if (MsiQueryProductStateW(product.c_str()) != INSTALLSTATE_DEFAULT) {
+        log_line(install, name + L" is not installed; nothing to restore");
+        return;
+    }
+    wchar_t path[MAX_PATH];
+    DWORD length = MAX_PATH;
+    if (MsiGetComponentPathW(product.c_str(), component.c_str(), path, &length) == INSTALLSTATE_LOCAL) {
+        log_line(install, name + L" has its program in place; nothing to restore");
+        return;
+    }
+    // A process of its own, as the installer runs the older version's removal: a repair
+    // inside this custom-action process would take over its connection to the installer.
+    wchar_t system_folder[MAX_PATH];
+    const UINT folder_length = GetSystemDirectoryW(system_folder, MAX_PATH);
+    if (folder_length == 0 || folder_length >= MAX_PATH) {
+        log_line(install, name + L" lost its program; the system folder is unknown, repair it: " + repair_hint(product));
+        return;
+    }
+    const verb_outcome outcome = run_command_line(L"\"" + std::wstring(system_folder) + L"\\msiexec.exe\" /i " + product +
+                                                  L" REINSTALL=ALL REINSTALLMODE=omus /qn");
+    log_line(install, name + L" lost its program; its repair " +
+                          (outcome.ran && outcome.status == ERROR_SUCCESS
+                               ? std::wstring(L"succeeded")
+                               : L"failed with status " + status_text(outcome.status) + L", repair it: " +
+                                     repair_hint(product)));
+}
+
+constexpr wchar_t consequence_logged[] =
+    L"the installation goes on and the registration may be left behind (rxctl doctor names what is left)";
+
 }  // namespace
 
 extern "C" __declspec(dllexport) UINT __stdcall RunRegistrationVerb(MSIHANDLE install) {
-    return run_and_log(install, L"the installation fails and is rolled back") ? ERROR_SUCCESS
-                                                                              : ERROR_INSTALL_FAILURE;
+    return run_and_log(install, property(install, L"CustomActionData"), L"the installation fails and is rolled back")
+               ? ERROR_SUCCESS
+               : ERROR_INSTALL_FAILURE;
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall RunRegistrationVerbLogged(MSIHANDLE install) {
-    run_and_log(install, L"the installation goes on and the registration may be left behind (rxctl doctor names what is left)");
+    run_and_log(install, property(install, L"CustomActionData"), consequence_logged);
+    return ERROR_SUCCESS;
+}
+
+// CustomActionData: "{component code} <command line>".
+extern "C" __declspec(dllexport) UINT __stdcall RunUnregistrationVerbLogged(MSIHANDLE install) {
+    const std::wstring data = property(install, L"CustomActionData");
+    if (data.size() <= guid_text_length + 1 || data[0] != L'{' || data[guid_text_length] != L' ') {
+        log_line(install, L"KvRxCoreService registration: no component code before the command line; " +
+                              std::wstring(consequence_logged));
+        return ERROR_SUCCESS;
+    }
+    const std::wstring component = data.substr(0, guid_text_length);
+    const std::wstring holder = other_client(component, property(install, L"ProductCode"));
+    if (!holder.empty()) {
+        log_line(install, L"KvRxCoreService registration: the program stays installed by the product " + holder +
+                              L", whose registration it is; it is left as it is");
+        return ERROR_SUCCESS;
+    }
+    run_and_log(install, data.substr(guid_text_length + 1), consequence_logged);
+    return ERROR_SUCCESS;
+}
+
+// CustomActionData: "{component code} {product code};{product code}...", the older versions
+// the major upgrade found.
+extern "C" __declspec(dllexport) UINT __stdcall RestoreEarlierProducts(MSIHANDLE install) {
+    std::wstring component;
+    std::vector<std::wstring> products;
+    if (!split_component_and_products(property(install, L"CustomActionData"), component, products)) {
+        log_line(install, L"KvRxCoreService rollback: no component code and earlier versions given");
+        return ERROR_SUCCESS;
+    }
+    for (const std::wstring& product : products) restore_when_missing(install, product, component);
     return ERROR_SUCCESS;
 }
 
