@@ -15,13 +15,16 @@
 //   the running service back;
 // - FailWhenDeferred: fails on purpose at the end of the install script, so that a test
 //   (or an administrator) sees the whole rollback of a transaction.
-// A deferred action sees only the property CustomActionData, which the immediate action of
-// the same name sets to the whole command line: "<program path>" -Verb.
-// The verb's exit code is its HRESULT; the log line gives it in hexadecimal.
+// A deferred or rollback action sees only the property CustomActionData, which the package's
+// immediate action Set<action> fills in: the whole command line "<program path>" -Verb, for
+// some actions after a component code. The verb's exit code is its HRESULT; the log line
+// gives it in hexadecimal. The entry points are noexcept: exhausted memory ends the
+// custom-action process, which the installer takes as the action's failure.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -35,7 +38,7 @@ namespace {
 // not wait forever.
 constexpr DWORD verb_time_limit_ms = 120 * 1000;
 
-// The status of a verb that could not be started or had to be ended.
+// The status of a verb that had to be ended.
 constexpr DWORD status_verb_timed_out = 0x800705B4;  // HRESULT_FROM_WIN32(ERROR_TIMEOUT)
 
 std::wstring status_text(DWORD status) {
@@ -121,18 +124,25 @@ bool run_and_log(MSIHANDLE install, const std::wstring& command_line, const wcha
     return succeeded;
 }
 
-// "{component} {product};{product}..." into the component and the products.
-bool split_component_and_products(const std::wstring& data, std::wstring& component, std::vector<std::wstring>& products) {
+// "{component} rest" into the component code and the rest; false without a code in front.
+bool split_component(const std::wstring& data, std::wstring& component, std::wstring& rest) {
     if (data.size() < guid_text_length + 1 || data[0] != L'{' || data[guid_text_length] != L' ') return false;
     component = data.substr(0, guid_text_length);
-    std::size_t start = guid_text_length + 1;
-    while (start < data.size()) {
-        std::size_t end = data.find(L';', start);
-        if (end == std::wstring::npos) end = data.size();
-        if (end > start) products.push_back(data.substr(start, end - start));
+    rest = data.substr(guid_text_length + 1);
+    return true;
+}
+
+// "{product};{product}..." (the form of a property the Upgrade table fills) into its items.
+std::vector<std::wstring> product_list(const std::wstring& text) {
+    std::vector<std::wstring> products;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(L';', start);
+        if (end == std::wstring::npos) end = text.size();
+        if (end > start) products.push_back(text.substr(start, end - start));
         start = end + 1;
     }
-    return true;
+    return products;
 }
 
 std::wstring repair_hint(const std::wstring& product) {
@@ -146,8 +156,8 @@ void restore_when_missing(MSIHANDLE install, const std::wstring& product, const 
         log_line(install, name + L" is not installed; nothing to restore");
         return;
     }
-    wchar_t path[MAX_PATH];
-    DWORD length = MAX_PATH;
+    wchar_t path[1024];
+    DWORD length = static_cast<DWORD>(std::size(path));
     if (MsiGetComponentPathW(product.c_str(), component.c_str(), path, &length) == INSTALLSTATE_LOCAL) {
         log_line(install, name + L" has its program in place; nothing to restore");
         return;
@@ -174,50 +184,48 @@ constexpr wchar_t consequence_logged[] =
 
 }  // namespace
 
-extern "C" __declspec(dllexport) UINT __stdcall RunRegistrationVerb(MSIHANDLE install) {
+extern "C" __declspec(dllexport) UINT __stdcall RunRegistrationVerb(MSIHANDLE install) noexcept {
     return run_and_log(install, property(install, L"CustomActionData"), L"the installation fails and is rolled back")
                ? ERROR_SUCCESS
                : ERROR_INSTALL_FAILURE;
 }
 
-extern "C" __declspec(dllexport) UINT __stdcall RunRegistrationVerbLogged(MSIHANDLE install) {
+extern "C" __declspec(dllexport) UINT __stdcall RunRegistrationVerbLogged(MSIHANDLE install) noexcept {
     run_and_log(install, property(install, L"CustomActionData"), consequence_logged);
     return ERROR_SUCCESS;
 }
 
 // CustomActionData: "{component code} <command line>".
-extern "C" __declspec(dllexport) UINT __stdcall RunUnregistrationVerbLogged(MSIHANDLE install) {
-    const std::wstring data = property(install, L"CustomActionData");
-    if (data.size() <= guid_text_length + 1 || data[0] != L'{' || data[guid_text_length] != L' ') {
+extern "C" __declspec(dllexport) UINT __stdcall RunUnregistrationVerbLogged(MSIHANDLE install) noexcept {
+    std::wstring component, command_line;
+    if (!split_component(property(install, L"CustomActionData"), component, command_line)) {
         log_line(install, L"KvRxCoreService registration: no component code before the command line; " +
                               std::wstring(consequence_logged));
         return ERROR_SUCCESS;
     }
-    const std::wstring component = data.substr(0, guid_text_length);
     const std::wstring holder = other_client(component, property(install, L"ProductCode"));
     if (!holder.empty()) {
         log_line(install, L"KvRxCoreService registration: the program stays installed by the product " + holder +
                               L", whose registration it is; it is left as it is");
         return ERROR_SUCCESS;
     }
-    run_and_log(install, data.substr(guid_text_length + 1), consequence_logged);
+    run_and_log(install, command_line, consequence_logged);
     return ERROR_SUCCESS;
 }
 
 // CustomActionData: "{component code} {product code};{product code}...", the older versions
 // the major upgrade found.
-extern "C" __declspec(dllexport) UINT __stdcall RestoreEarlierProducts(MSIHANDLE install) {
-    std::wstring component;
-    std::vector<std::wstring> products;
-    if (!split_component_and_products(property(install, L"CustomActionData"), component, products)) {
-        log_line(install, L"KvRxCoreService rollback: no component code and earlier versions given");
+extern "C" __declspec(dllexport) UINT __stdcall RestoreEarlierProducts(MSIHANDLE install) noexcept {
+    std::wstring component, products;
+    if (!split_component(property(install, L"CustomActionData"), component, products)) {
+        log_line(install, L"KvRxCoreService rollback: no component code before the earlier versions");
         return ERROR_SUCCESS;
     }
-    for (const std::wstring& product : products) restore_when_missing(install, product, component);
+    for (const std::wstring& product : product_list(products)) restore_when_missing(install, product, component);
     return ERROR_SUCCESS;
 }
 
-extern "C" __declspec(dllexport) UINT __stdcall FailWhenDeferred(MSIHANDLE install) {
+extern "C" __declspec(dllexport) UINT __stdcall FailWhenDeferred(MSIHANDLE install) noexcept {
     log_line(install, L"KvRxCoreService: WIXFAILWHENDEFERRED=1, the installation fails here on purpose");
     return ERROR_INSTALL_FAILURE;
 }
