@@ -13,6 +13,11 @@
 //   files back itself and this finds nothing to do; Wine's rollback removes the files of
 //   the components both versions share, and the repair brings them, the registration and
 //   the running service back;
+// - KeepProgramCopy, UnregisterForRollback, ForgetProgramCopy (a fresh install): the
+//   program is copied before it registers, the registration's rollback unregisters with the
+//   program or, when it is gone, with the copy, and the commit (or that rollback) deletes the
+//   copy. Wine's rollback may remove the installed files before the rollback actions run;
+//   -UnregServer does not depend on where the program lies;
 // - FailWhenDeferred: fails on purpose at the end of the install script, so that a test
 //   (or an administrator) sees the whole rollback of a transaction.
 // A deferred or rollback action sees only the property CustomActionData, which the package's
@@ -179,6 +184,21 @@ void restore_when_missing(MSIHANDLE install, const std::wstring& product, const 
                                      repair_hint(product)));
 }
 
+// Where the program waits, during a fresh install, for the registration's rollback: the
+// temporary folder of the installer's account, the same for the deferred, rollback and
+// commit actions.
+std::wstring program_copy_path() {
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(folder)), folder);
+    if (length == 0 || length > MAX_PATH) return {};
+    return std::wstring(folder, length) + L"KvRxCoreService-unregister.exe";
+}
+
+bool file_exists(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 constexpr wchar_t consequence_logged[] =
     L"the installation goes on and the registration may be left behind (rxctl doctor names what is left)";
 
@@ -222,6 +242,34 @@ extern "C" __declspec(dllexport) UINT __stdcall RestoreEarlierProducts(MSIHANDLE
         return ERROR_SUCCESS;
     }
     for (const std::wstring& product : product_list(products)) restore_when_missing(install, product, component);
+    return ERROR_SUCCESS;
+}
+
+// CustomActionData: the program's path. Best effort: without the copy the rollback still
+// uses the program when it is there.
+extern "C" __declspec(dllexport) UINT __stdcall KeepProgramCopy(MSIHANDLE install) noexcept {
+    const std::wstring program = property(install, L"CustomActionData");
+    const std::wstring copy = program_copy_path();
+    if (copy.empty() || !CopyFileW(program.c_str(), copy.c_str(), FALSE))
+        log_line(install, L"KvRxCoreService registration: no copy of " + program +
+                              L" for the rollback, status " + status_text(HRESULT_FROM_WIN32(GetLastError())));
+    return ERROR_SUCCESS;
+}
+
+// CustomActionData: the program's path. Runs -UnregServer with it, or with its copy when it
+// is gone, then deletes the copy.
+extern "C" __declspec(dllexport) UINT __stdcall UnregisterForRollback(MSIHANDLE install) noexcept {
+    const std::wstring program = property(install, L"CustomActionData");
+    const std::wstring copy = program_copy_path();
+    const std::wstring& runs = file_exists(program) || copy.empty() ? program : copy;
+    run_and_log(install, L"\"" + runs + L"\" -UnregServer", consequence_logged);
+    if (!copy.empty()) DeleteFileW(copy.c_str());
+    return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) UINT __stdcall ForgetProgramCopy(MSIHANDLE) noexcept {
+    const std::wstring copy = program_copy_path();
+    if (!copy.empty()) DeleteFileW(copy.c_str());
     return ERROR_SUCCESS;
 }
 

@@ -53,11 +53,15 @@ msi_failure=1603  # ERROR_INSTALL_FAILURE, what msiexec returns for a rolled-bac
 # - after a rolled-back install, the keys of the package's two components under
 #   UserData\S-1-5-18\Components: Wine's rollback takes the product's value out of them and
 #   leaves the keys, empty (a value left in them would still show).
+# - the source list of an installed version (its package folders and the last one used):
+#   the repair that puts an older version back after Wine's rollback of a failed upgrade
+#   (see docs/deployment.md) records the same folder once more and marks it last used.
 installer_keys='HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer(\\(Features|Products|UpgradeCodes))?|Microsoft\\Windows\\CurrentVersion\\Installer\\(UpgradeCodes|UserData(\\S-1-5-18(\\(Components|Products))?)?))'
 registry_noise="^\\[$installer_keys\\]\$"
 registry_noise+='|^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\ServiceCurrent\] @=dword:'
 registry_noise+='|^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video\\\{[0-9a-f-]+\}(\\0000)?\]( "GraphicsDriver"="null")?$'
 registry_noise+='|^\[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\(BDA9EEC42CB271B458BFF984C6A8443D|BEBE13AB7F935064AB5AAF644A99B9AE)\]$'
+registry_noise+='|^\[HKEY_LOCAL_MACHINE\\Software\\Classes\\Installer\\Products\\[0-9A-F]{32}\\SourceList(\\Net)?\] ("[0-9]+"=hex\(2\):|"LastUsedSource"=)'
 file_noise='^d \./windows/Installer$'
 
 failures=0
@@ -203,19 +207,19 @@ check "before: nothing of the product in the prefix" eval \
 snapshot before
 
 # A failed transaction and what it leaves: the registry export and the file list of before.
-compare_with_before() {  # compare_with_before NAME: checks NAME's snapshot against "before"
+compare_snapshots() {  # compare_snapshots BEFORE AFTER WHAT: AFTER's snapshot must be BEFORE's
   local registry_diff files_diff
-  registry_diff=$(diff "$work/before.registry" "$work/$1.registry")
-  files_diff=$(diff "$work/before.files" "$work/$1.files")
-  say "      registry: $(wc -l <"$work/before.registry") lines before, $(wc -l <"$work/$1.registry") after"
-  say "      files:    $(wc -l <"$work/before.files") entries before, $(wc -l <"$work/$1.files") after"
+  registry_diff=$(diff "$work/$1.registry" "$work/$2.registry")
+  files_diff=$(diff "$work/$1.files" "$work/$2.files")
+  say "      registry: $(wc -l <"$work/$1.registry") lines before, $(wc -l <"$work/$2.registry") after"
+  say "      files:    $(wc -l <"$work/$1.files") entries before, $(wc -l <"$work/$2.files") after"
   [ -n "$registry_diff" ] && say "$registry_diff" | head -n 60
   [ -n "$files_diff" ] && say "$files_diff" | head -n 60
   say "      filtered as Wine's noise (the whole difference of the unfiltered lists):"
-  diff "$work/before.registry.all" "$work/$1.registry.all" | grep '^[<>]' | sed 's/^/        /'
-  diff "$work/before.files.all" "$work/$1.files.all" | grep '^[<>]' | sed 's/^/        /'
-  check "$1: the registry export is the one from before the install" test -z "$registry_diff"
-  check "$1: the file list is the one from before the install" test -z "$files_diff"
+  diff "$work/$1.registry.all" "$work/$2.registry.all" | grep '^[<>]' | sed 's/^/        /'
+  diff "$work/$1.files.all" "$work/$2.files.all" | grep '^[<>]' | sed 's/^/        /'
+  check "$2: the registry export is the one from before $3" test -z "$registry_diff"
+  check "$2: the file list is the one from before $3" test -z "$files_diff"
 }
 
 section "fresh install of $(basename "$msi") with WIXFAILWHENDEFERRED=1"
@@ -226,7 +230,7 @@ check "failed-install: the log shows the registration, the failure and the regis
 check "failed-install: no service" absent service_exists
 check "failed-install: no product installed" test -z "$(product_version)"
 snapshot failed-install
-compare_with_before failed-install
+compare_snapshots before failed-install "the failed install"
 
 section "install $(basename "$msi")"
 msiexec_step install /i "$(win_path "$msi")"
@@ -234,6 +238,7 @@ registered install
 add_alias
 check "install: the service answers a call" answers_call
 version_installed=$(product_version)
+snapshot installed
 
 section "major upgrade to $(basename "$next_msi") with WIXFAILWHENDEFERRED=1"
 msiexec_step failed-upgrade $msi_failure /i "$(win_path "$next_msi")" WIXFAILWHENDEFERRED=1
@@ -244,6 +249,8 @@ check "failed-upgrade: the restored service answers a call" answers_call
 check "failed-upgrade: the log shows the failure, then the older version restored or found intact" eval \
   'log_order failed-upgrade "fails here on purpose" "KvRxCoreService rollback: the earlier version" &&
    ! log_has failed-upgrade "repair failed"'
+snapshot failed-upgrade
+compare_snapshots installed failed-upgrade "the failed upgrade"
 
 # What the users and the service have recorded meanwhile: the trace switch of this user
 # (on) and the agent GUID the service records.
@@ -305,7 +312,7 @@ rm -f "$trace_file"
 
 snapshot after
 section "before the install against after the uninstall (registry export, file list)"
-compare_with_before after
+compare_snapshots before after "the install"
 
 say "      (step took $(seconds "$section_start" "$(now)") s)"
 say "$failures check(s) failed"
