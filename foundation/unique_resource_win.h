@@ -1,9 +1,11 @@
 #pragma once
 // One small owning wrapper per kind of platform resource: kernel handles, files, registry
-// keys, local-heap blocks, owned mutexes, loaded modules, service-manager handles. Each
+// keys, local-heap blocks, owned mutexes, loaded modules, service-manager handles, Windows
+// Installer handles (the package's custom actions). Each
 // closes with the matching platform call, so no function has to free on every exit path
 // by hand. BSTRs and COM pointers have theirs in foundation/com_resource_win.h.
 #include <windows.h>
+#include <msi.h>
 #include <utility>
 
 // A movable owner of a value released by Traits::close unless it equals Traits::invalid().
@@ -83,6 +85,11 @@ struct change_notification {  // a directory watch (FindFirstChangeNotification)
     static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void close(type h) noexcept { ::FindCloseChangeNotification(h); }
 };
+struct msi_handle {  // a Windows Installer record, view or database (MsiCloseHandle, msi.dll)
+    using type = MSIHANDLE;
+    static type invalid() noexcept { return 0; }
+    static void close(type h) noexcept { ::MsiCloseHandle(h); }
+};
 }  // namespace unique_resource_traits
 
 using unique_handle = unique_resource<unique_resource_traits::handle>;
@@ -94,3 +101,4 @@ using unique_hmodule = unique_resource<unique_resource_traits::hmodule>;
 using unique_sc_handle = unique_resource<unique_resource_traits::sc_handle>;
 using unique_event_source = unique_resource<unique_resource_traits::event_source>;
 using unique_change_notification = unique_resource<unique_resource_traits::change_notification>;
+using unique_msi_handle = unique_resource<unique_resource_traits::msi_handle>;

@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
 # The package's whole life on a workstation, under Wine's msiexec, in a prefix of its own:
-# install version N, upgrade to N+1, repair, uninstall. After each step the test checks what
-# the machine holds; at the end the registry export and the file list must be those from
-# before the install, apart from the noise Wine itself makes (listed below).
+# a fresh install of version N that fails on purpose (WIXFAILWHENDEFERRED=1) must leave the
+# registry export and the file list as they were; then install N, an upgrade to N+1 that
+# fails on purpose must leave N installed, registered, running and answering a call; then
+# upgrade to N+1, repair, uninstall. After each step the test checks what the machine holds;
+# at the end the registry export and the file list must be those from before the install,
+# apart from the noise Wine itself makes (listed below).
 #
-#   msi_lifecycle_test.sh SOURCE_DIR MSI NEXT_MSI WORK_DIR
+#   msi_lifecycle_test.sh SOURCE_DIR MSI NEXT_MSI WORK_DIR MANAGER_DOUBLE_DLL
+#
+# The test bed adds what a call needs and Wine lacks, before the first snapshot: the manager
+# component's double (regsvr32), the management agent's GUID, and, while the product is
+# installed, the locale-0 alias of its type library that Wine's marshaler looks up.
 #
 # WORK_DIR keeps a booted template prefix (booted once, then reused) and, during a run, a
 # copy of it that the run installs into; the tests' own prefix is never touched. Every
@@ -12,6 +19,7 @@
 # never asserted.
 set -uo pipefail
 root=${1:?source folder} msi=${2:?package} next_msi=${3:?next package} work=${4:?work folder}
+manager_double=$(realpath "${5:?manager double DLL}")
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 msi=$(realpath "$msi") next_msi=$(realpath "$next_msi")
@@ -29,6 +37,8 @@ install_dir_unix="$prefix/drive_c/Program Files/Quillon Cryvane"
 logging_key='HKCU\Software\Quillon\Cryvane\Logging'
 product_key='HKLM\SOFTWARE\Quillon\Vessaro'
 agent_guid='{6F1C2D3E-0000-4000-8000-00000000A11C}'
+agent_key='HKLM\SOFTWARE\Halvern\Ostrand\Agent'
+msi_failure=1603  # ERROR_INSTALL_FAILURE, what msiexec returns for a rolled-back transaction
 
 # The noise: what Wine leaves after any package's whole life, or changes by itself, here as
 # exact lines, so that anything of the product under the same keys would still show:
@@ -39,11 +49,19 @@ agent_guid='{6F1C2D3E-0000-4000-8000-00000000A11C}'
 # - the control manager's counter of service starts (Control\ServiceCurrent);
 # - the display entries Wine's desktop adds at each start of a process with a window station
 #   (Control\Video\{...}\0000 GraphicsDriver = null);
-# - the empty folder C:\windows\Installer, where Wine's installer caches packages.
+# - the empty folder C:\windows\Installer, where Wine's installer caches packages;
+# - after a rolled-back install, the keys of the package's two components under
+#   UserData\S-1-5-18\Components: Wine's rollback takes the product's value out of them and
+#   leaves the keys, empty (a value left in them would still show).
+# - the source list of an installed version (its package folders and the last one used):
+#   the repair that puts an older version back after Wine's rollback of a failed upgrade
+#   (see docs/deployment.md) records the same folder once more and marks it last used.
 installer_keys='HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer(\\(Features|Products|UpgradeCodes))?|Microsoft\\Windows\\CurrentVersion\\Installer\\(UpgradeCodes|UserData(\\S-1-5-18(\\(Components|Products))?)?))'
 registry_noise="^\\[$installer_keys\\]\$"
 registry_noise+='|^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\ServiceCurrent\] @=dword:'
 registry_noise+='|^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video\\\{[0-9a-f-]+\}(\\0000)?\]( "GraphicsDriver"="null")?$'
+registry_noise+='|^\[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\(BDA9EEC42CB271B458BFF984C6A8443D|BEBE13AB7F935064AB5AAF644A99B9AE)\]$'
+registry_noise+='|^\[HKEY_LOCAL_MACHINE\\Software\\Classes\\Installer\\Products\\[0-9A-F]{32}\\SourceList(\\Net)?\] ("[0-9]+"=hex\(2\):|"LastUsedSource"=)'
 file_noise='^d \./windows/Installer$'
 
 failures=0
@@ -87,6 +105,8 @@ registry_lines() {  # registry_lines FILE.reg
 }
 file_lines() { (cd "$prefix/drive_c" && find . -mindepth 1 -printf '%y %p\n') | LC_ALL=C sort; }
 snapshot() {  # snapshot NAME
+  # Test bed: what the manager double records of its starts and stops is not the product's.
+  w reg delete 'HKLM\Software\KvTestDoubles' /f >/dev/null 2>&1
   w regedit /E "$(win_path "$work/$1.reg")" || { fail "regedit /E for $1"; return; }
   registry_lines "$work/$1.reg" >"$work/$1.registry.all"
   file_lines >"$work/$1.files.all"
@@ -94,12 +114,27 @@ snapshot() {  # snapshot NAME
   grep -Ev -- "$file_noise" "$work/$1.files.all" >"$work/$1.files"
   rm -f "$work/$1.reg"
 }
-msiexec_step() {  # msiexec_step NAME ARGUMENTS...: runs msiexec silently with its log, timed
-  local name=$1 start code; shift
+msiexec_step() {  # msiexec_step NAME [EXPECTED_EXIT] ARGUMENTS...: msiexec silently with its log, timed
+  local name=$1 expected=0 start code; shift
+  [[ $1 =~ ^[0-9]+$ ]] && { expected=$1; shift; }
   start=$(now)
   w msiexec "$@" /qn /l*v "$(win_path "$work/$name.log")"; code=$?
   say "      $name: msiexec $* took $(seconds "$start" "$(now)") s, exit $code (log: $work/$name.log)"
-  [ "$code" -eq 0 ] || fail "$name: msiexec exit $code"
+  # The shell keeps the low 8 bits of a Windows exit code (1603 arrives as 67).
+  [ "$code" -eq $((expected & 255)) ] || fail "$name: msiexec exit $code, expected $expected"
+}
+section_start=$(now)
+section() {  # section TITLE: closes the previous step with its time, opens the next
+  say "      (step took $(seconds "$section_start" "$(now)") s)"
+  section_start=$(now)
+  say "== $*"
+}
+log_has() { grep -aqF -- "$2" "$work/$1.log"; }  # log_has NAME TEXT: the installer's log says TEXT
+# The order of two lines in an installer's log: the first line matching A comes before the
+# first line matching B after it, both in the execution of the script (after InstallInitialize).
+log_order() {  # log_order NAME A B
+  awk -v a="$2" -v b="$3" '/Action start .*InstallInitialize\./ { script = 1 }
+    script && !at && index($0, a) { at = NR } at && index($0, b) { found = 1; exit } END { exit !found }' "$work/$1.log"
 }
 
 key_exists() { w reg query "$1" >/dev/null 2>&1; }
@@ -120,6 +155,21 @@ service_running() {
   done
   return 1
 }
+product_version() {  # the DisplayVersion of every installed version, one a line
+  w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
+    awk '/DisplayName.*Quillon Cryvane Core Service/ { ours = 1 } /^HKEY/ { ours = 0 } ours && /DisplayVersion/ { print $3 }'
+}
+rxctl() { w "$install_dir\\rxctl.exe" "$@"; }
+answers_call() {  # the service answers core_has_agent_GUID_changed with success
+  local out; out=$(rxctl call core_has_agent_GUID_changed | tr -d '\r')
+  say "      rxctl call core_has_agent_GUID_changed: $(head -n 1 <<<"$out") $(grep -o '<value>.*</value>' <<<"$out")"
+  [ "$(head -n 1 <<<"$out")" = 00000000 ]
+}
+# Test bed: Wine's marshaler looks the type library up under locale 0; the product registers
+# 1033. The alias goes again before the product's own unregistration.
+alias_key="HKCR\\TypeLib\\$typelib\\1.0\\0"
+add_alias() { w reg add "$alias_key\\win64" /ve /d "$install_dir\\KvRxCoreService.exe" /f >/dev/null; }
+remove_alias() { w reg delete "$alias_key" /f >/dev/null 2>&1; }
 installed_files() { [ -f "$install_dir_unix/KvRxCoreService.exe" ] && [ -f "$install_dir_unix/rxctl.exe" ]; }
 
 registered() {  # what a working install holds: the program's own registration and the service
@@ -148,31 +198,77 @@ say "prefix $prefix"
 # prefix is given the value a workstation has.
 w reg add 'HKLM\System\CurrentControlSet\Control\Session Manager\Memory Management' \
   /v ClearPageFileAtShutdown /t REG_DWORD /d 0 /f >/dev/null
+# Test bed: the manager component's double and the management agent's identity.
+w regsvr32 /s "$(win_path "$manager_double")" || fail "regsvr32 of the manager double"
+w reg add "$agent_key" /v AgentGUID /d "$agent_guid" /f /reg:64 >/dev/null
 check "before: nothing of the product in the prefix" eval \
   'absent service_exists && absent key_exists "HKCR\\AppID\\$appid" && absent key_exists "HKCR\\CLSID\\$clsid" &&
    absent key_exists "HKCU\\Software\\Quillon" && absent key_exists "HKLM\\SOFTWARE\\Quillon"'
 snapshot before
 
-say "== install $(basename "$msi")"
+# A failed transaction and what it leaves: the registry export and the file list of before.
+compare_snapshots() {  # compare_snapshots BEFORE AFTER WHAT: AFTER's snapshot must be BEFORE's
+  local registry_diff files_diff
+  registry_diff=$(diff "$work/$1.registry" "$work/$2.registry")
+  files_diff=$(diff "$work/$1.files" "$work/$2.files")
+  say "      registry: $(wc -l <"$work/$1.registry") lines before, $(wc -l <"$work/$2.registry") after"
+  say "      files:    $(wc -l <"$work/$1.files") entries before, $(wc -l <"$work/$2.files") after"
+  [ -n "$registry_diff" ] && say "$registry_diff" | head -n 60
+  [ -n "$files_diff" ] && say "$files_diff" | head -n 60
+  say "      filtered as Wine's noise (the whole difference of the unfiltered lists):"
+  diff "$work/$1.registry.all" "$work/$2.registry.all" | grep '^[<>]' | sed 's/^/        /'
+  diff "$work/$1.files.all" "$work/$2.files.all" | grep '^[<>]' | sed 's/^/        /'
+  check "$2: the registry export is the one from before $3" test -z "$registry_diff"
+  check "$2: the file list is the one from before $3" test -z "$files_diff"
+}
+
+section "fresh install of $(basename "$msi") with WIXFAILWHENDEFERRED=1"
+msiexec_step failed-install $msi_failure /i "$(win_path "$msi")" WIXFAILWHENDEFERRED=1
+check "failed-install: the log shows the registration, the failure and the registration's rollback" eval \
+  'log_order failed-install "-Service succeeded" "fails here on purpose" &&
+   log_order failed-install "fails here on purpose" "-UnregServer succeeded"'
+check "failed-install: no service" absent service_exists
+check "failed-install: no product installed" test -z "$(product_version)"
+snapshot failed-install
+compare_snapshots before failed-install "the failed install"
+
+section "install $(basename "$msi")"
 msiexec_step install /i "$(win_path "$msi")"
 registered install
+add_alias
+check "install: the service answers a call" answers_call
+version_installed=$(product_version)
+snapshot installed
+
+section "major upgrade to $(basename "$next_msi") with WIXFAILWHENDEFERRED=1"
+msiexec_step failed-upgrade $msi_failure /i "$(win_path "$next_msi")" WIXFAILWHENDEFERRED=1
+check "failed-upgrade: the older version is still the one installed ($(product_version | tr '\n' ' '))" \
+  test "$(product_version)" = "$version_installed"
+registered failed-upgrade
+check "failed-upgrade: the restored service answers a call" answers_call
+check "failed-upgrade: the log shows the failure, then the older version restored or found intact" eval \
+  'log_order failed-upgrade "fails here on purpose" "KvRxCoreService rollback: the earlier version" &&
+   ! log_has failed-upgrade "repair failed"'
+snapshot failed-upgrade
+compare_snapshots installed failed-upgrade "the failed upgrade"
 
 # What the users and the service have recorded meanwhile: the trace switch of this user
 # (on) and the agent GUID the service records.
 w reg add "$logging_key" /v EnableUserModeTrace /t REG_DWORD /d 1 /f >/dev/null
 w reg add "$product_key" /v CurrentAgentGUID /d "$agent_guid" /f >/dev/null
 
-say "== major upgrade to $(basename "$next_msi")"
+section "major upgrade to $(basename "$next_msi")"
 msiexec_step upgrade /i "$(win_path "$next_msi")"
 registered upgrade
 user_data_kept upgrade
 products=$(w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
            grep -c 'DisplayName.*Quillon Cryvane Core Service')
 check "upgrade: one product installed (the older one removed), found $products" test "$products" -eq 1
+check "upgrade: the newer version's registration and service answer a call" answers_call
 check "upgrade: the restarted service reads the kept switch (it writes its trace file)" \
   test -s "$prefix/drive_c/users/$(id -un)/Temp/TraceFile.kv"
 
-say "== repair, after rxctl.exe and the class key were lost"
+section "repair, after rxctl.exe and the class key were lost"
 rm -f "$install_dir_unix/rxctl.exe"
 w reg delete "HKCR\\CLSID\\$clsid" /f >/dev/null 2>&1
 # The property form of msiexec /fa (Wine's msiexec /f does not find the installed product).
@@ -180,7 +276,8 @@ msiexec_step repair /i "$(win_path "$next_msi")" REINSTALL=ALL REINSTALLMODE=amu
 registered repair
 user_data_kept repair
 
-say "== uninstall"
+section "uninstall"
+remove_alias
 msiexec_step uninstall /x "$(win_path "$next_msi")"
 check "uninstall: no service" absent service_exists
 check "uninstall: no folder $install_dir" test ! -e "$install_dir_unix"
@@ -197,6 +294,9 @@ stopped_cleanly() {  # the service's last run ended with its own stop sequence, 
     END { exit !(start && stop > start) }'
 }
 check "uninstall: the service was stopped first (\"Service stopped\" ends its last run)" stopped_cleanly
+check "uninstall: the installer's log stops the service, then unregisters, then removes its files" eval \
+  'log_order uninstall "Service: $service" "-UnregServer succeeded" &&
+   log_order uninstall "-UnregServer succeeded" "File: KvRxCoreService.exe"'
 # Under the product's two keys only those two values may be left; they are listed, then removed.
 values_under() {  # values_under KEY: "NAME TYPE DATA" of every value in the key's subtree
   w reg query "$1" /s 2>/dev/null | tr -d '\r' | awk -F'    ' 'NF >= 4 { print $2 " " $3 " " $4 }'
@@ -211,18 +311,9 @@ w reg delete 'HKLM\SOFTWARE\Quillon' /f >/dev/null 2>&1
 rm -f "$trace_file"
 
 snapshot after
-say "== before the install against after the uninstall (registry export, file list)"
-registry_diff=$(diff "$work/before.registry" "$work/after.registry")
-files_diff=$(diff "$work/before.files" "$work/after.files")
-say "      registry: $(wc -l <"$work/before.registry") lines before, $(wc -l <"$work/after.registry") after"
-say "      files:    $(wc -l <"$work/before.files") entries before, $(wc -l <"$work/after.files") after"
-[ -n "$registry_diff" ] && say "$registry_diff" | head -n 60
-[ -n "$files_diff" ] && say "$files_diff" | head -n 60
-say "      filtered as Wine's noise (the whole difference of the unfiltered lists):"
-diff "$work/before.registry.all" "$work/after.registry.all" | grep '^[<>]' | sed 's/^/        /'
-diff "$work/before.files.all" "$work/after.files.all" | grep '^[<>]' | sed 's/^/        /' 
-check "the registry export is the one from before the install" test -z "$registry_diff"
-check "the file list is the one from before the install" test -z "$files_diff"
+section "before the install against after the uninstall (registry export, file list)"
+compare_snapshots before after "the install"
 
+say "      (step took $(seconds "$section_start" "$(now)") s)"
 say "$failures check(s) failed"
 [ "$failures" -eq 0 ]
