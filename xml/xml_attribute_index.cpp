@@ -1,5 +1,7 @@
 #include "xml/xml_attribute_index.h"
 
+#include <cstring>
+#include <new>
 #include <random>
 
 #include "xml/xml_tree_walk.h"
@@ -37,8 +39,9 @@ std::uint64_t kvxml_name_hash(const xml_char* name, std::int32_t length) noexcep
 }
 }  // namespace
 
-void kvxml_attribute_index::begin(KVXML_node* node) noexcept {
+void kvxml_attribute_index::begin(KVXML_node* node, kvxml_arena* arena) noexcept {
     node_ = node;
+    arena_ = arena;
     last_ = nullptr;
     count_ = 0;
     table_.clear();
@@ -59,7 +62,7 @@ KVXML_attrib* kvxml_attribute_index::slot(const xml_char* name, std::int32_t len
                 return table_[i].attribute;
         }
     }
-    last_ = node_->link_attribute(name, length, last_);
+    last_ = append(name, length);
     ++count_;
     if (!table_.empty()) {
         if (2 * count_ > table_.size()) grow();  // at most half full: short probe chains
@@ -68,6 +71,19 @@ KVXML_attrib* kvxml_attribute_index::slot(const xml_char* name, std::int32_t len
         index_list();
     }
     return last_;
+}
+
+KVXML_attrib* kvxml_attribute_index::append(const xml_char* name, std::int32_t length) {
+    kvxml_chunk* chunk = nullptr;
+    xml_char* arena_name = nullptr;
+    void* block = arena_ ? arena_->allocate_with_text<KVXML_attrib>(length, chunk, arena_name) : nullptr;
+    if (!block) return node_->link_attribute(name, length, last_);
+    std::memcpy(arena_name, name, static_cast<std::size_t>(length) * sizeof(xml_char));
+    arena_name[length] = 0;
+    auto* added = ::new (block) KVXML_attrib(chunk, arena_name, length);
+    added->prev = last_;
+    (last_ ? last_->next : node_->first_attribute) = added;
+    return added;
 }
 
 void kvxml_attribute_index::index_list() {

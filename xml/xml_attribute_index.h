@@ -14,8 +14,9 @@
 
 class kvxml_attribute_index {
 public:
-    // Starts on a node that has no attributes yet; forgets the previous node.
-    void begin(KVXML_node* node) noexcept;
+    // Starts on a node that has no attributes yet; forgets the previous node. New
+    // attributes come from the arena when one is given (the parser's), else from the heap.
+    void begin(KVXML_node* node, kvxml_arena* arena = nullptr) noexcept;
     // The node's attribute of that name, appended to its list when missing.
     KVXML_attrib* slot(const xml_char* name, std::int32_t length);
 
@@ -28,7 +29,10 @@ private:
     void grow();        // doubles the table
     void insert(std::uint64_t hash, KVXML_attrib* attribute) noexcept;
 
+    KVXML_attrib* append(const xml_char* name, std::int32_t length);
+
     KVXML_node* node_ = nullptr;
+    kvxml_arena* arena_ = nullptr;
     KVXML_attrib* last_ = nullptr;
     std::size_t count_ = 0;
     std::vector<entry> table_;  // empty while the list is scanned; else a power of two

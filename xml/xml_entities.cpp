@@ -61,6 +61,30 @@ void xml_decode_entities(const xml_char* s, std::int32_t n, xml_buffer& out) {
     out.append(s + run, n - run);
 }
 
+std::int32_t xml_decode_entities_to(const xml_char* s, std::int32_t n, xml_char* dst) noexcept {
+    const std::int32_t semicolon = last_semicolon(s, n);
+    xml_char* out = dst;
+    auto copy_run = [&out, s](std::int32_t from, std::int32_t to) {
+        // dst never runs ahead of s, so a move within one array is safe
+        if (to > from) std::memmove(out, s + from, static_cast<std::size_t>(to - from) * sizeof(xml_char));
+        out += to - from;
+    };
+    std::int32_t run = 0;
+    std::int32_t i = 0;
+    while (i < semicolon) {
+        if (s[i] != u'&') { ++i; continue; }
+        copy_run(run, i);
+        std::int32_t end = i + 1;
+        while (s[end] != u';') ++end;
+        const xml_char c = replacement(s + i + 1, end - i - 1);
+        if (c) *out++ = c;
+        i = end + 1;
+        run = i;
+    }
+    copy_run(run, n);
+    return static_cast<std::int32_t>(out - dst);
+}
+
 std::int32_t xml_escaped_length(const xml_char* s, std::int32_t n) {
     std::int64_t total = n;
     for (std::int32_t i = 0; i < n; ++i) {

@@ -4,6 +4,9 @@
 // runtime's iswspace says so.
 #include "xml/xml_parser.h"
 
+#include <cstring>
+#include <new>
+
 #include "xml/xml_attribute_index.h"
 #include "xml/xml_entities.h"
 #include "xml/xml_tree_walk.h"
@@ -79,8 +82,16 @@ public:
     bool parse_content(KVXML_node* receiver, const xml_char*& p, int depth, bool top);
 
 private:
-    bool gather_text(const xml_char* p, KVXML_node* node);
-    xml_buffer scratch_;  // values with line breaks, reused
+    KVXML_node* make_node(const name_run& name);
+    bool gather_text(const xml_char* p, const xml_char* end, KVXML_node* node);
+    // Stores [p, end) without line breaks, decoded, in target; trim drops white space
+    // at the end first (texts). The text goes to an arena array when it fits one.
+    // Without line breaks, ampersand tells whether the text holds an "&"; with them the
+    // copy finds out.
+    void store(xml_buffer& target, const xml_char* p, const xml_char* end, bool line_breaks,
+               bool trim, bool ampersand);
+    kvxml_arena arena_;   // the tree's nodes, attributes and texts; declared before the
+                          // index, which does not outlive it
     kvxml_attribute_index attributes_;
 };
 
@@ -95,10 +106,65 @@ void append_without_line_breaks(xml_buffer& out, const xml_char* p, const xml_ch
     }
 }
 
+// Copies [p, end) to dst without its carriage returns and line feeds; returns the end
+// and notes whether an "&" was copied.
+xml_char* copy_without_line_breaks(xml_char* dst, const xml_char* p, const xml_char* end,
+                                   bool& ampersand) noexcept {
+    bool seen = false;
+    for (; p < end; ++p) {
+        const xml_char c = *p;
+        seen |= c == u'&';
+        *dst = c;
+        dst += (c != u'\r' && c != u'\n');
+    }
+    ampersand = seen;
+    return dst;
+}
+
+KVXML_node* parser::make_node(const name_run& name) {
+    kvxml_chunk* chunk = nullptr;
+    xml_char* arena_name = nullptr;
+    void* block = arena_.allocate_with_text<KVXML_node>(name.length, chunk, arena_name);
+    if (!block) return new KVXML_node(name.start, name.length);
+    std::memcpy(arena_name, name.start, static_cast<std::size_t>(name.length) * sizeof(xml_char));
+    arena_name[name.length] = 0;
+    return ::new (block) KVXML_node(chunk, arena_name, name.length);
+}
+
+void parser::store(xml_buffer& target, const xml_char* p, const xml_char* end, bool line_breaks,
+                   bool trim, bool ampersand) {
+    const std::int32_t n = xml_checked_length(static_cast<std::size_t>(end - p));
+    xml_char* t = n ? arena_.allocate_text(n) : nullptr;
+    if (!t) {
+        // Empty, or too long for the arena: a heap array of its own.
+        target.clear();
+        target.reserve(n);
+        if (line_breaks) append_without_line_breaks(target, p, end);
+        else target.append(p, n);
+        if (trim) target.trim_end();
+        target.decode_entities();
+        return;
+    }
+    xml_char* e;
+    if (line_breaks) {
+        e = copy_without_line_breaks(t, p, end, ampersand);
+    } else {
+        std::memcpy(t, p, static_cast<std::size_t>(n) * sizeof(xml_char));
+        e = t + n;
+    }
+    if (trim) {
+        while (e > t && is_space(e[-1])) --e;
+    }
+    std::int32_t length = static_cast<std::int32_t>(e - t);
+    if (ampersand && xml_needs_decoding(t, length)) length = xml_decode_entities_to(t, length, t);
+    t[length] = 0;
+    target.adopt(t, length);
+}
+
 bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed) {
     p = skip(p);
     closed = false;
-    attributes_.begin(node);
+    attributes_.begin(node, &arena_);
     while (*p) {
         if (*p == u'>' || *p == u'/') break;
         // Name: everything up to "=", trailing white space trimmed.
@@ -115,29 +181,16 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
         ++p;
         // Value: up to the same quote; line breaks dropped; ">" or the end fail.
         const xml_char* value_start = p;
-        bool broken = false;
+        bool broken = false, ampersand = false;
         for (; *p != quote; ++p) {
-            if (*p == u'>' || *p == 0) return false;
-            if (*p == u'\r' || *p == u'\n') broken = true;
-        }
-        const xml_char* value = value_start;
-        std::int32_t value_length = xml_checked_length(static_cast<std::size_t>(p - value_start));
-        if (broken) {
-            scratch_.clear();
-            scratch_.reserve(value_length);
-            append_without_line_breaks(scratch_, value_start, p);
-            value = scratch_.c_str();
-            value_length = scratch_.length();
+            const xml_char c = *p;
+            if (c == u'>' || c == 0) return false;
+            broken |= c == u'\r' || c == u'\n';
+            ampersand |= c == u'&';
         }
         KVXML_attrib* slot =
             attributes_.slot(name_start, static_cast<std::int32_t>(name_end - name_start));
-        if (xml_needs_decoding(value, value_length)) {
-            slot->value.clear();
-            slot->value.reserve(value_length);  // decoding never lengthens a value
-            xml_decode_entities(value, value_length, slot->value);
-        } else {
-            slot->value.assign(value, value_length);
-        }
+        store(slot->value, value_start, p, broken, false, ampersand);
         p = skip(p + 1);
         if (p[0] == u'/' && p[1] == u'>') { ++p; closed = true; }
         if (*p == u'?' && node->is_declaration()) ++p;
@@ -148,14 +201,9 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
     return true;
 }
 
-bool parser::gather_text(const xml_char* p, KVXML_node* node) {
-    const xml_char* end = to_lt(p);
+bool parser::gather_text(const xml_char* p, const xml_char* end, KVXML_node* node) {
     if (*end != u'<') return false;  // no end tag
-    xml_buffer& text = node->text;
-    text.reserve(xml_checked_length(static_cast<std::size_t>(end - p)));
-    append_without_line_breaks(text, p, end);
-    text.trim_end();
-    text.decode_entities();
+    store(node->text, p, end, true, true, true);
     return true;
 }
 
@@ -179,7 +227,7 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
         name_run name{};
         if (!read_tag_name(p, name)) return false;
         if (depth + 1 > kvxml_max_depth) return false;
-        kvxml_node_guard made(new KVXML_node(name.start, name.length));
+        kvxml_node_guard made(make_node(name));
         KVXML_node* node = made.node;
         bool closed = false;
         if (!parse_attributes(p, node, closed)) return false;
@@ -191,8 +239,16 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
         // The text's first declaration becomes the root, so its children are top level.
         const int child_depth = (top && !receiver->first_child && declaration) ? depth : depth + 1;
         const xml_char* content = p;
-        if (!parse_content(node, p, child_depth, false)) return false;
-        if (!node->first_child && !declaration && !gather_text(content, node)) return false;
+        const xml_char* text_end = to_lt(content);
+        if (!declaration && text_end[0] == u'<' && text_end[1] == u'/') {
+            // The commonest element: no child and no comment, its content ends at the
+            // first "<", an end tag. Parsing that content would stop right there.
+            if (!gather_text(content, text_end, node)) return false;
+            p = text_end;
+        } else {
+            if (!parse_content(node, p, child_depth, false)) return false;
+            if (!node->first_child && !declaration && !gather_text(content, text_end, node)) return false;
+        }
         if (declaration) {
             append(made.release());
             continue;
