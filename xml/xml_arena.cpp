@@ -27,16 +27,15 @@ void kvxml_chunk_release(kvxml_chunk* chunk) noexcept { chunk_drop(chunk, 1); }
 void kvxml_release_batch::flush() noexcept {
     if (count_) chunk_drop(chunk_, count_);
     chunk_ = nullptr;
+    begin_ = end_ = nullptr;
     count_ = 0;
 }
 
-xml_char* kvxml_arena::allocate_text(std::int32_t units) {
-    if (units > largest_text) return nullptr;
-    kvxml_chunk* chunk = nullptr;
-    const std::size_t bytes = sizeof(kvxml_chunk*) + (static_cast<std::size_t>(units) + 1) * sizeof(xml_char);
-    char* p = static_cast<char*>(allocate(bytes, chunk));
-    std::memcpy(p, &chunk, sizeof(chunk));
-    return reinterpret_cast<xml_char*>(p + sizeof(chunk));
+void kvxml_release_batch::switch_to(kvxml_chunk* chunk) noexcept {
+    flush();
+    chunk_ = chunk;
+    begin_ = reinterpret_cast<const char*>(chunk);
+    end_ = begin_ + kvxml_chunk_bytes(chunk->kind);
 }
 
 void kvxml_arena::next_chunk(std::size_t n) {

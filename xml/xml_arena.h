@@ -43,16 +43,23 @@ public:
     kvxml_release_batch(const kvxml_release_batch&) = delete;
     kvxml_release_batch& operator=(const kvxml_release_batch&) = delete;
     void release(kvxml_chunk* chunk) noexcept {
-        if (chunk != chunk_) {
-            flush();
-            chunk_ = chunk;
-        }
+        if (chunk != chunk_) switch_to(chunk);
         ++count_;
+    }
+    // A text array: when it lies in the chunk of the batch, its header need not be read.
+    void release_text(const xml_char* text) noexcept {
+        const char* at = reinterpret_cast<const char*>(text);
+        if (at > begin_ && at < end_) ++count_;
+        else release(kvxml_text_chunk(text));
     }
     void flush() noexcept;
 
 private:
+    void switch_to(kvxml_chunk* chunk) noexcept;
+
     kvxml_chunk* chunk_ = nullptr;
+    const char* begin_ = nullptr;  // the chunk's bytes
+    const char* end_ = nullptr;
     std::uint32_t count_ = 0;
 };
 
@@ -80,7 +87,14 @@ public:
     static constexpr std::int32_t largest_text = 8192;
     // An array for `units` units and a NUL, to be released with kvxml_arena_text_release;
     // null when units exceeds largest_text.
-    xml_char* allocate_text(std::int32_t units);
+    xml_char* allocate_text(std::int32_t units) {
+        if (units > largest_text) return nullptr;
+        kvxml_chunk* chunk = nullptr;
+        char* p = static_cast<char*>(
+            allocate(sizeof(kvxml_chunk*) + (static_cast<std::size_t>(units) + 1) * sizeof(xml_char), chunk));
+        std::memcpy(p, &chunk, sizeof(chunk));
+        return reinterpret_cast<xml_char*>(p + sizeof(chunk));
+    }
     // A T followed by a text of `units` units (and a NUL) in one block; the text (stored
     // at *text) is released on its own with kvxml_arena_text_release. Null when units
     // exceeds largest_text.

@@ -23,10 +23,7 @@ xml_char* allocate_units(std::int32_t units) {
 
 xml_char xml_buffer::no_text[1] = {0};
 
-std::int32_t xml_checked_length(std::size_t n) {
-    if (n > static_cast<std::size_t>(INT32_MAX - 1)) throw std::bad_alloc();
-    return static_cast<std::int32_t>(n);
-}
+void xml_length_out_of_range() { throw std::bad_alloc(); }
 
 xml_buffer::xml_buffer(std::int32_t growth)
     : capacity(growth > 0 ? growth : default_block), text(nullptr), block(capacity), size(0) {
@@ -34,21 +31,10 @@ xml_buffer::xml_buffer(std::int32_t growth)
     text[0] = 0;
 }
 
-xml_buffer::xml_buffer(unallocated_t) noexcept
-    : capacity(0), text(no_text), block(default_block), size(0) {}
-
-xml_buffer::~xml_buffer() { release_array(); }
 
 void xml_buffer::release_array() noexcept {
     if (capacity) kvxml_pool_free(text, bytes_of(capacity + 1));
     else if (text != no_text) kvxml_arena_text_release(text);
-}
-
-void xml_buffer::adopt(xml_char* arena_text, std::int32_t length) noexcept {
-    release_array();
-    capacity = 0;
-    text = arena_text;
-    size = length;
 }
 
 void xml_buffer::reserve(std::int32_t n) {

@@ -12,6 +12,7 @@
 // adopt: the buffer then still has capacity 0, reads and shortens that array in place,
 // and moves to an array of its own by the first-room rule as soon as it must grow.
 // The array comes from malloc, so a detached array is released with free().
+#include <climits>
 #include <cstdint>
 
 #include "xml/xml_char.h"
@@ -24,8 +25,10 @@ public:
     explicit xml_buffer(std::int32_t block = default_block);
     struct unallocated_t {};
     static constexpr unallocated_t unallocated{};
-    explicit xml_buffer(unallocated_t) noexcept;
-    ~xml_buffer();
+    explicit xml_buffer(unallocated_t) noexcept : capacity(0), text(no_text), block(default_block), size(0) {}
+    ~xml_buffer() {
+        if (capacity || text != no_text) release_array();
+    }
     xml_buffer(const xml_buffer&) = delete;
     xml_buffer& operator=(const xml_buffer&) = delete;
 
@@ -47,7 +50,12 @@ public:
     void clear() noexcept;
     // Takes an arena array (kvxml_arena::allocate_text) holding `length` units and a NUL
     // as its text, releasing the array it held.
-    void adopt(xml_char* arena_text, std::int32_t length) noexcept;
+    void adopt(xml_char* arena_text, std::int32_t length) noexcept {
+        if (capacity || text != no_text) release_array();
+        capacity = 0;
+        text = arena_text;
+        size = length;
+    }
     // Gives up an adopted arena array (returned; null when the buffer has none), leaving
     // the buffer empty, so that its owner can take the array back with others at once.
     xml_char* give_up_arena_text() noexcept {
@@ -90,4 +98,8 @@ private:
 };
 
 // A length as the buffer's 32-bit size; throws std::bad_alloc beyond the range.
-std::int32_t xml_checked_length(std::size_t n);
+[[noreturn]] void xml_length_out_of_range();
+inline std::int32_t xml_checked_length(std::size_t n) {
+    if (n > static_cast<std::size_t>(INT32_MAX - 1)) xml_length_out_of_range();
+    return static_cast<std::int32_t>(n);
+}

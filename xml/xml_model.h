@@ -47,7 +47,11 @@ public:
     explicit KVXML_node(const xml_char* node_name);
     KVXML_node(const xml_char* node_name, std::int32_t name_length);
     // A node in the arena: its name is an arena text already (see xml_buffer::adopt).
-    KVXML_node(kvxml_chunk* own_chunk, xml_char* arena_name, std::int32_t name_length) noexcept;
+    KVXML_node(kvxml_chunk* own_chunk, xml_char* arena_name, std::int32_t name_length) noexcept
+        : first_child(nullptr), next_sibling(nullptr), parent(nullptr), name(xml_buffer::unallocated),
+          text(xml_buffer::unallocated), first_attribute(nullptr), chunk(own_chunk) {
+        name.adopt(arena_name, name_length);
+    }
 
     const xml_char* get_name() override { return name.c_str(); }
     KV_xml_attrib* get_attribute(std::int32_t index, const xml_char* name_filter) override;

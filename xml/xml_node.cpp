@@ -59,11 +59,6 @@ KVXML_node::KVXML_node(const xml_char* node_name, std::int32_t name_length)
     name.assign(node_name, name_length);
 }
 
-KVXML_node::KVXML_node(kvxml_chunk* own_chunk, xml_char* arena_name, std::int32_t name_length) noexcept
-    : first_child(nullptr), next_sibling(nullptr), parent(nullptr), name(xml_buffer::unallocated),
-      text(xml_buffer::unallocated), first_attribute(nullptr), chunk(own_chunk) {
-    name.adopt(arena_name, name_length);
-}
 
 KVXML_node::~KVXML_node() {
     for (KVXML_attrib* a = first_attribute; a;) {
@@ -75,7 +70,7 @@ KVXML_node::~KVXML_node() {
 
 namespace {
 void give_back(xml_buffer& b, kvxml_release_batch& batch) noexcept {
-    if (xml_char* t = b.give_up_arena_text()) batch.release(kvxml_text_chunk(t));
+    if (xml_char* t = b.give_up_arena_text()) batch.release_text(t);
 }
 
 void free_attribute(KVXML_attrib* attribute, kvxml_release_batch& batch) noexcept {

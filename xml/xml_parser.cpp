@@ -12,7 +12,7 @@
 #include "xml/xml_tree_walk.h"
 
 namespace {
-enum : unsigned char { c_space = 1, c_name_end = 2 };
+enum : unsigned char { c_space = 1, c_name_end = 2, c_break = 4, c_amp = 8, c_text_end = 16 };
 
 struct char_table {
     unsigned char cls[128] = {};
@@ -21,7 +21,11 @@ struct char_table {
         cls[' '] |= c_space | c_name_end;
         cls['/'] |= c_name_end;
         cls['>'] |= c_name_end;
-        cls[0] |= c_name_end;
+        cls[0] |= c_name_end | c_text_end;
+        cls['<'] |= c_text_end;
+        cls['\r'] |= c_break;
+        cls['\n'] |= c_break;
+        cls['&'] |= c_amp;
     }
 };
 constexpr char_table table;
@@ -47,14 +51,42 @@ const xml_char* skip_slow(const xml_char* p) noexcept {
     }
 }
 
-// Most positions need no skipping at all: decide that without a call.
+// Most positions need no skipping, or only a few ASCII spaces: do that without a call,
+// and leave comments and other white space to skip_slow.
 inline const xml_char* skip(const xml_char* p) noexcept {
-    return (*p < 128 && !(table.cls[*p] & c_space) && *p != u'<') ? p : skip_slow(p);
+    for (;; ++p) {
+        const xml_char c = *p;
+        if (c >= 128) return xml_is_space(c) ? skip_slow(p) : p;
+        if (table.cls[c] & c_space) continue;
+        return (c == u'<' && p[1] == u'!') ? skip_slow(p) : p;
+    }
 }
 
 inline const xml_char* to_lt(const xml_char* p) noexcept {
     while (*p && *p != u'<') ++p;
     return p;
+}
+
+// to_lt that also notes in `seen` whether it passed line breaks (c_break) or an "&" (c_amp).
+inline const xml_char* to_lt_noting(const xml_char* p, unsigned& seen) noexcept {
+    unsigned classes = 0;
+    for (;; ++p) {
+        const xml_char c = *p;
+        if (c >= 128) continue;
+        const unsigned k = table.cls[c];
+        if (k & c_text_end) break;
+        classes |= k;
+    }
+    seen = classes;
+    return p;
+}
+
+inline void copy_units(xml_char* dst, const xml_char* src, std::int32_t n) noexcept {
+    if (n <= 16) {  // most names and values: no call
+        for (std::int32_t i = 0; i < n; ++i) dst[i] = src[i];
+    } else {
+        std::memcpy(dst, src, static_cast<std::size_t>(n) * sizeof(xml_char));
+    }
 }
 
 struct name_run {
@@ -75,19 +107,31 @@ bool read_tag_name(const xml_char*& p, name_run& name) {
     return true;
 }
 
+// The end tag's name against the element's (A..Z folded); names hold no NUL.
+inline bool same_name(const xml_buffer& name, const name_run& run) noexcept {
+    if (name.length() != run.length) return false;
+    const xml_char* a = name.c_str();
+    for (std::int32_t i = 0; i < run.length; ++i) {
+        if (a[i] != run.start[i] && xml_fold(a[i]) != xml_fold(run.start[i])) return false;
+    }
+    return true;
+}
+
 class parser {
 public:
     // The attribute list of a start tag; the position ends after ">" and its skip.
     bool parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed);
     bool parse_content(KVXML_node* receiver, const xml_char*& p, int depth, bool top);
 
+    // The provisional root ("?xml" with "version" "1.0") in the arena.
+    KVXML_node* make_declaration();
+
 private:
     KVXML_node* make_node(const name_run& name);
-    bool gather_text(const xml_char* p, const xml_char* end, KVXML_node* node);
+    bool gather_text(const xml_char* p, const xml_char* end, unsigned seen, KVXML_node* node);
     // Stores [p, end) without line breaks, decoded, in target; trim drops white space
     // at the end first (texts). The text goes to an arena array when it fits one.
-    // Without line breaks, ampersand tells whether the text holds an "&"; with them the
-    // copy finds out.
+    // line_breaks and ampersand tell whether the text holds CR or LF, and "&".
     void store(xml_buffer& target, const xml_char* p, const xml_char* end, bool line_breaks,
                bool trim, bool ampersand);
     kvxml_arena arena_;   // the tree's nodes, attributes and texts; declared before the
@@ -126,9 +170,19 @@ KVXML_node* parser::make_node(const name_run& name) {
     xml_char* arena_name = nullptr;
     void* block = arena_.allocate_with_text<KVXML_node>(name.length, chunk, arena_name);
     if (!block) return new KVXML_node(name.start, name.length);
-    std::memcpy(arena_name, name.start, static_cast<std::size_t>(name.length) * sizeof(xml_char));
+    copy_units(arena_name, name.start, name.length);
     arena_name[name.length] = 0;
     return ::new (block) KVXML_node(chunk, arena_name, name.length);
+}
+
+KVXML_node* parser::make_declaration() {
+    static const xml_char name[] = KVXML_TEXT("?xml");
+    static const xml_char version[] = KVXML_TEXT("version");
+    static const xml_char one[] = KVXML_TEXT("1.0");
+    kvxml_node_guard root(make_node({name, 4}));
+    attributes_.begin(root.node, &arena_);
+    store(attributes_.slot(version, 7)->value, one, one + 3, false, false, false);
+    return root.release();
 }
 
 void parser::store(xml_buffer& target, const xml_char* p, const xml_char* end, bool line_breaks,
@@ -149,7 +203,7 @@ void parser::store(xml_buffer& target, const xml_char* p, const xml_char* end, b
     if (line_breaks) {
         e = copy_without_line_breaks(t, p, end, ampersand);
     } else {
-        std::memcpy(t, p, static_cast<std::size_t>(n) * sizeof(xml_char));
+        copy_units(t, p, n);
         e = t + n;
     }
     if (trim) {
@@ -201,9 +255,9 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
     return true;
 }
 
-bool parser::gather_text(const xml_char* p, const xml_char* end, KVXML_node* node) {
+bool parser::gather_text(const xml_char* p, const xml_char* end, unsigned seen, KVXML_node* node) {
     if (*end != u'<') return false;  // no end tag
-    store(node->text, p, end, true, true, true);
+    store(node->text, p, end, (seen & c_break) != 0, true, (seen & c_amp) != 0);
     return true;
 }
 
@@ -239,15 +293,17 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
         // The text's first declaration becomes the root, so its children are top level.
         const int child_depth = (top && !receiver->first_child && declaration) ? depth : depth + 1;
         const xml_char* content = p;
-        const xml_char* text_end = to_lt(content);
+        unsigned seen = 0;
+        const xml_char* text_end = to_lt_noting(content, seen);
         if (!declaration && text_end[0] == u'<' && text_end[1] == u'/') {
             // The commonest element: no child and no comment, its content ends at the
             // first "<", an end tag. Parsing that content would stop right there.
-            if (!gather_text(content, text_end, node)) return false;
+            if (!gather_text(content, text_end, seen, node)) return false;
             p = text_end;
         } else {
             if (!parse_content(node, p, child_depth, false)) return false;
-            if (!node->first_child && !declaration && !gather_text(content, text_end, node)) return false;
+            if (!node->first_child && !declaration && !gather_text(content, text_end, seen, node))
+                return false;
         }
         if (declaration) {
             append(made.release());
@@ -260,15 +316,16 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
         if (p[0] != u'<' || p[1] != u'/') return false;
         name_run end{};
         if (!read_tag_name(p, end)) return false;
-        if (!kvxml_equal_run_nocase(node->name.c_str(), end.start, end.length)) return false;
+        if (!same_name(node->name, end)) return false;
         append(made.release());
         if (!*p) return true;
     }
 }
 }  // namespace
 
-bool kvxml_parse_content(KVXML_node* root, const xml_char* text) {
+bool kvxml_parse_document(KVXML_node*& root, const xml_char* text) {
     parser reader;
+    root = reader.make_declaration();
     const xml_char* p = text;
     return reader.parse_content(root, p, 0, true);
 }
