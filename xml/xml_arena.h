@@ -42,9 +42,9 @@ public:
     ~kvxml_release_batch() { flush(); }
     kvxml_release_batch(const kvxml_release_batch&) = delete;
     kvxml_release_batch& operator=(const kvxml_release_batch&) = delete;
-    void release(kvxml_chunk* chunk) noexcept {
+    void release(kvxml_chunk* chunk, std::uint32_t pieces = 1) noexcept {
         if (chunk != chunk_) switch_to(chunk);
-        ++count_;
+        count_ += pieces;
     }
     // A text array: when it lies in the chunk of the batch, its header need not be read.
     void release_text(const xml_char* text) noexcept {

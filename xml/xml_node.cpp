@@ -79,10 +79,11 @@ void free_attribute(KVXML_attrib* attribute, kvxml_release_batch& batch) noexcep
         delete attribute;  // its buffers may still hold arena texts: they take them back
         return;
     }
-    give_back(attribute->name, batch);
+    // An arena attribute shares its block with its name, which never changes: the block
+    // is two pieces. With the value given back its buffers hold nothing more, so the
+    // destructor has nothing left to do.
     give_back(attribute->value, batch);
-    attribute->~KVXML_attrib();
-    batch.release(chunk);
+    batch.release(chunk, 2);
 }
 }  // namespace
 
@@ -98,10 +99,9 @@ void kvxml_free(KVXML_node* node, kvxml_release_batch& batch) noexcept {
         delete node;
         return;
     }
-    give_back(node->name, batch);
+    // As for attributes: the node's block holds its name, and its text is given back.
     give_back(node->text, batch);
-    node->~KVXML_node();
-    batch.release(chunk);
+    batch.release(chunk, 2);
 }
 
 void kvxml_free(KVXML_attrib* attribute) noexcept {

@@ -131,6 +131,17 @@ private:
     bool gather_text(const xml_char* p, const xml_char* end, unsigned seen, KVXML_node* node);
     // Stores [p, end) without line breaks, decoded, in target; trim drops white space
     // at the end first (texts). The text goes to an arena array when it fits one.
+    // The commonest case: [p, end) is stored as it stands in an arena array; false when
+    // it has something to drop or decode (special), or is empty or too long.
+    bool store_plain(xml_buffer& target, const xml_char* p, const xml_char* end, bool special) {
+        if (special || end == p || end - p > kvxml_arena::largest_text) return false;
+        const auto n = static_cast<std::int32_t>(end - p);
+        xml_char* t = arena_.allocate_text(n);
+        copy_units(t, p, n);
+        t[n] = 0;
+        target.adopt(t, n);
+        return true;
+    }
     // line_breaks and ampersand tell whether the text holds CR or LF, and "&".
     void store(xml_buffer& target, const xml_char* p, const xml_char* end, bool line_breaks,
                bool trim, bool ampersand);
@@ -244,7 +255,8 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
         }
         KVXML_attrib* slot =
             attributes_.slot(name_start, static_cast<std::int32_t>(name_end - name_start));
-        store(slot->value, value_start, p, broken, false, ampersand);
+        if (!store_plain(slot->value, value_start, p, broken | ampersand))
+            store(slot->value, value_start, p, broken, false, ampersand);
         p = skip(p + 1);
         if (p[0] == u'/' && p[1] == u'>') { ++p; closed = true; }
         if (*p == u'?' && node->is_declaration()) ++p;
@@ -257,6 +269,12 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
 
 bool parser::gather_text(const xml_char* p, const xml_char* end, unsigned seen, KVXML_node* node) {
     if (*end != u'<') return false;  // no end tag
+    if (!(seen & (c_break | c_amp))) {
+        // Nothing to drop or decode: only white space at the end to leave out.
+        const xml_char* e = end;
+        while (e > p && is_space(e[-1])) --e;
+        if (e == p || store_plain(node->text, p, e, false)) return true;
+    }
     store(node->text, p, end, (seen & c_break) != 0, true, (seen & c_amp) != 0);
     return true;
 }
