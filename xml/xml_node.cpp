@@ -71,6 +71,7 @@ KVXML_node::~KVXML_node() {
 namespace {
 void give_back(xml_buffer& b, kvxml_release_batch& batch) noexcept {
     if (xml_char* t = b.give_up_arena_text()) batch.release_text(t);
+    else b.~xml_buffer();  // a heap array a client gave it, or none
 }
 
 void free_attribute(KVXML_attrib* attribute, kvxml_release_batch& batch) noexcept {
@@ -81,7 +82,7 @@ void free_attribute(KVXML_attrib* attribute, kvxml_release_batch& batch) noexcep
     }
     // An arena attribute shares its block with its name, which never changes: the block
     // is two pieces. With the value given back its buffers hold nothing more, so the
-    // destructor has nothing left to do.
+    // attribute needs no destructor run.
     give_back(attribute->value, batch);
     batch.release(chunk, 2);
 }
