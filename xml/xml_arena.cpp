@@ -40,7 +40,7 @@ void kvxml_release_batch::switch_to(kvxml_chunk* chunk) noexcept {
 
 void kvxml_arena::next_chunk(std::size_t n) {
     leave();
-    // Chunks double from the smallest kind up to the largest, so a small envelope takes
+    // Chunks double from the first kind up to the largest, so a small envelope takes
     // one small chunk and a large one few large ones; a piece larger than the largest
     // chunk asks for nothing here (the caller keeps such pieces out of the arena).
     int kind = next_kind_;

@@ -117,5 +117,5 @@ private:
     kvxml_chunk* current_ = nullptr;
     std::size_t room_ = 0;
     std::uint32_t handed_ = 0;  // pieces of the current chunk handed out
-    int next_kind_ = 0;
+    int next_kind_ = 2;  // 16 KB first: the whole tree of a call of a few KB
 };

@@ -7,8 +7,7 @@
 #include "xml/xml_tree_walk.h"
 
 namespace {
-// Up to this many attributes a scan of the list is cheaper than hashing.
-constexpr std::size_t scanned_attributes = 8;
+constexpr std::size_t scanned_attributes = kvxml_attribute_index::scanned_attributes;
 
 std::uint64_t random_seed() noexcept {
     try {
@@ -47,7 +46,7 @@ void kvxml_attribute_index::begin(KVXML_node* node, kvxml_arena* arena) noexcept
     table_.clear();
 }
 
-KVXML_attrib* kvxml_attribute_index::slot(const xml_char* name, std::int32_t length) {
+KVXML_attrib* kvxml_attribute_index::slot_indexed(const xml_char* name, std::int32_t length) {
     std::uint64_t hash = 0;
     if (table_.empty()) {
         for (KVXML_attrib* a = node_->first_attribute; a; a = a->next) {

@@ -12,7 +12,11 @@
 #include "xml/xml_tree_walk.h"
 
 namespace {
-enum : unsigned char { c_space = 1, c_name_end = 2, c_break = 4, c_amp = 8, c_text_end = 16 };
+enum : unsigned char {
+    c_space = 1, c_name_end = 2, c_break = 4, c_amp = 8, c_text_end = 16,
+    c_value_stop = 32,  // ends or fails a value, or needs noting in it: quotes > NUL CR LF &
+    c_key_stop = 64,    // ends or fails an attribute name: = > NUL
+};
 
 struct char_table {
     unsigned char cls[128] = {};
@@ -26,6 +30,8 @@ struct char_table {
         cls['\r'] |= c_break;
         cls['\n'] |= c_break;
         cls['&'] |= c_amp;
+        for (unsigned char c : {'"', '\'', '>', '\0', '\r', '\n', '&'}) cls[c] |= c_value_stop;
+        for (unsigned char c : {'=', '>', '\0'}) cls[c] |= c_key_stop;
     }
 };
 constexpr char_table table;
@@ -234,10 +240,9 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
         if (*p == u'>' || *p == u'/') break;
         // Name: everything up to "=", trailing white space trimmed.
         const xml_char* name_start = p;
-        while (*p != u'=') {
-            if (*p == u'>' || *p == 0) return false;
-            ++p;
-        }
+        while (!has(*p, c_key_stop)) ++p;
+        if (*p != u'=') return false;  // ">" or the end before "="
+
         const xml_char* name_end = p;
         while (name_end > name_start && is_space(name_end[-1])) --name_end;
         p = skip(p + 1);
@@ -247,8 +252,10 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
         // Value: up to the same quote; line breaks dropped; ">" or the end fail.
         const xml_char* value_start = p;
         bool broken = false, ampersand = false;
-        for (; *p != quote; ++p) {
+        for (;; ++p) {
             const xml_char c = *p;
+            if (!has(c, c_value_stop)) continue;
+            if (c == quote) break;
             if (c == u'>' || c == 0) return false;
             broken |= c == u'\r' || c == u'\n';
             ampersand |= c == u'&';
