@@ -79,7 +79,7 @@ KVXML_attrib* kvxml_attribute_index::append(const xml_char* name, std::int32_t l
     if (!block) return node_->link_attribute(name, length, last_);
     std::memcpy(arena_name, name, static_cast<std::size_t>(length) * sizeof(xml_char));
     arena_name[length] = 0;
-    auto* added = ::new (block) KVXML_attrib(chunk, arena_name, length);
+    auto* added = ::new (block) KVXML_attrib(arena_name, length);
     added->prev = last_;
     (last_ ? last_->next : node_->first_attribute) = added;
     return added;

@@ -56,6 +56,8 @@ public:
         text = arena_text;
         size = length;
     }
+    // True when the text is an adopted arena array.
+    bool adopted() const noexcept { return capacity == 0 && text != no_text; }
     // Gives up an adopted arena array (returned; null when the buffer has none), leaving
     // the buffer empty, so that its owner can take the array back with others at once.
     xml_char* give_up_arena_text() noexcept {

@@ -48,7 +48,7 @@ int KVXML_doc::load_from_string(const xml_char* source) {
 }
 
 xml_char* KVXML_doc::to_string() {
-    xml_buffer out;
+    xml_buffer out(xml_buffer::unallocated);  // the serializer sizes it at once
     kvxml_serialize(root, out);
     return out.detach();
 }

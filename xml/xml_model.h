@@ -8,8 +8,8 @@
 #include "xml/xml_pool.h"
 
 // Nodes and attributes that clients make come from the per-thread block cache (see
-// xml_pool.h); those the parser makes come from its arena (xml_arena.h) and name their
-// chunk. Either kind is freed with kvxml_free, never with delete.
+// xml_pool.h); those the parser makes come from its arena (xml_arena.h), their names in
+// the same block. Either kind is freed with kvxml_free, never with delete.
 #define KVXML_POOLED_ALLOCATION                                          \
     static void* operator new(std::size_t n) {                           \
         void* p = kvxml_pool_alloc(n);                                   \
@@ -25,10 +25,11 @@ public:
         : name(xml_buffer::unallocated), value(xml_buffer::unallocated), next(nullptr), prev(nullptr) {
         name.assign(attribute_name, name_length);
     }
-    // An attribute in the arena: its name is an arena text already (see xml_buffer::adopt).
-    KVXML_attrib(kvxml_chunk* own_chunk, xml_char* arena_name, std::int32_t name_length) noexcept
-        : name(xml_buffer::unallocated), value(xml_buffer::unallocated), next(nullptr), prev(nullptr),
-          chunk(own_chunk) {
+    // An attribute in the arena: its name is an arena text in the same block, right after
+    // it (kvxml_arena::allocate_with_text); names never change, so an attribute lives in
+    // the arena exactly when its name is an adopted text (see kvxml_chunk_of).
+    KVXML_attrib(xml_char* arena_name, std::int32_t name_length) noexcept
+        : name(xml_buffer::unallocated), value(xml_buffer::unallocated), next(nullptr), prev(nullptr) {
         name.adopt(arena_name, name_length);
     }
     const xml_char* get_name() override { return name.c_str(); }
@@ -38,7 +39,6 @@ public:
     xml_buffer value;
     KVXML_attrib* next;
     KVXML_attrib* prev;
-    kvxml_chunk* chunk = nullptr;  // the arena chunk holding it; null: a heap block
 };
 
 class KVXML_node final : public KV_xml_node {
@@ -46,10 +46,10 @@ public:
     KVXML_POOLED_ALLOCATION
     explicit KVXML_node(const xml_char* node_name);
     KVXML_node(const xml_char* node_name, std::int32_t name_length);
-    // A node in the arena: its name is an arena text already (see xml_buffer::adopt).
-    KVXML_node(kvxml_chunk* own_chunk, xml_char* arena_name, std::int32_t name_length) noexcept
+    // A node in the arena, its name an arena text in the same block (as for attributes).
+    KVXML_node(xml_char* arena_name, std::int32_t name_length) noexcept
         : first_child(nullptr), next_sibling(nullptr), parent(nullptr), name(xml_buffer::unallocated),
-          text(xml_buffer::unallocated), first_attribute(nullptr), chunk(own_chunk) {
+          text(xml_buffer::unallocated), first_attribute(nullptr) {
         name.adopt(arena_name, name_length);
     }
 
@@ -99,12 +99,17 @@ public:
     xml_buffer name;
     xml_buffer text;
     KVXML_attrib* first_attribute;
-    kvxml_chunk* chunk = nullptr;  // the arena chunk holding it; null: a heap block
 
 private:
     ~KVXML_node();  // only release() ends a node
     friend void kvxml_free(KVXML_node*, kvxml_release_batch&) noexcept;
 };
+
+// The arena chunk holding a node or attribute, found through its name; null for a heap
+// block (whose name is a heap array of its own, or none).
+inline kvxml_chunk* kvxml_chunk_of(const xml_buffer& name) noexcept {
+    return name.adopted() ? kvxml_text_chunk(name.c_str()) : nullptr;
+}
 
 // Ends one node (its attributes too, not its children) or one attribute, wherever it
 // lives; the batch takes back the arena pieces.

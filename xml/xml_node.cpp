@@ -75,7 +75,7 @@ void give_back(xml_buffer& b, kvxml_release_batch& batch) noexcept {
 }
 
 void free_attribute(KVXML_attrib* attribute, kvxml_release_batch& batch) noexcept {
-    kvxml_chunk* chunk = attribute->chunk;
+    kvxml_chunk* chunk = kvxml_chunk_of(attribute->name);
     if (!chunk) {
         delete attribute;  // its buffers may still hold arena texts: they take them back
         return;
@@ -95,7 +95,7 @@ void kvxml_free(KVXML_node* node, kvxml_release_batch& batch) noexcept {
         a = next;
     }
     node->first_attribute = nullptr;
-    kvxml_chunk* chunk = node->chunk;
+    kvxml_chunk* chunk = kvxml_chunk_of(node->name);
     if (!chunk) {
         delete node;
         return;

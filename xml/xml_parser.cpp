@@ -189,7 +189,7 @@ KVXML_node* parser::make_node(const name_run& name) {
     if (!block) return new KVXML_node(name.start, name.length);
     copy_units(arena_name, name.start, name.length);
     arena_name[name.length] = 0;
-    return ::new (block) KVXML_node(chunk, arena_name, name.length);
+    return ::new (block) KVXML_node(arena_name, name.length);
 }
 
 KVXML_node* parser::make_declaration() {
