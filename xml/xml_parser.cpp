@@ -102,7 +102,7 @@ struct name_run {
 
 // At "<" (or "</"): the name up to a space, "/", ">" or the end; false when the text
 // ends before a name. The position ends after the name and the skip that follows it.
-bool read_tag_name(const xml_char*& p, name_run& name) {
+inline bool read_tag_name(const xml_char*& p, name_run& name) {
     p += (p[1] == u'/') ? 2 : 1;
     p = skip(p);
     if (!*p) return false;
