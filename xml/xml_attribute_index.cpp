@@ -25,11 +25,21 @@ std::uint64_t seed() noexcept {
     return value;
 }
 
-// The name's hash with A..Z folded: FNV-1a over the units from the secret seed, then a
-// full-avalanche finish so that the low bits (the table index) depend on every unit.
+// The name's hash with A..Z folded, from the secret seed, with a full-avalanche finish
+// so that the low bits (the table index) depend on every unit.
 std::uint64_t kvxml_name_hash(const xml_char* name, std::int32_t length) noexcept {
+    // Four folded units a step (one multiply each), then the rest one by one. Every step is
+    // a bijection of the state, so names of one length never meet before the finish.
     std::uint64_t h = seed();
-    for (std::int32_t i = 0; i < length; ++i) h = (h ^ xml_fold(name[i])) * 0x100000001B3ull;
+    std::int32_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        const std::uint64_t word = std::uint64_t{xml_fold(name[i])} | std::uint64_t{xml_fold(name[i + 1])} << 16 |
+                                   std::uint64_t{xml_fold(name[i + 2])} << 32 |
+                                   std::uint64_t{xml_fold(name[i + 3])} << 48;
+        h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+        h ^= h >> 29;
+    }
+    for (; i < length; ++i) h = (h ^ xml_fold(name[i])) * 0x100000001B3ull;
     h ^= h >> 33;
     h *= 0xFF51AFD7ED558CCDull;
     h ^= h >> 33;

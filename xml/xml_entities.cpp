@@ -15,11 +15,22 @@ bool name_is(const xml_char* name, std::int32_t length, const char* lower) noexc
 
 // The replacement of the reference whose name is name[0..length); 0 means nothing.
 xml_char replacement(const xml_char* name, std::int32_t length) noexcept {
-    if (name_is(name, length, "amp")) return u'&';
-    if (name_is(name, length, "quot")) return u'"';
-    if (name_is(name, length, "apos")) return u'\'';
-    if (name_is(name, length, "lt")) return u'<';
-    if (name_is(name, length, "gt")) return u'>';
+    // The names by their lengths (none of them begins with "#"); "#" + text after them.
+    switch (length) {
+    case 2:
+        if (name_is(name, length, "lt")) return u'<';
+        if (name_is(name, length, "gt")) return u'>';
+        break;
+    case 3:
+        if (name_is(name, length, "amp")) return u'&';
+        break;
+    case 4:
+        if (name_is(name, length, "quot")) return u'"';
+        if (name_is(name, length, "apos")) return u'\'';
+        break;
+    default:
+        break;
+    }
     if (length >= 1 && name[0] == u'#') {
         // The number stops at the first non-digit at the latest, so at the ";".
         return static_cast<xml_char>(static_cast<std::uint32_t>(xml_read_int(name + 1)) & 0xFFFFu);

@@ -156,17 +156,6 @@ private:
     kvxml_attribute_index attributes_;
 };
 
-// Appends [p, end) without its carriage returns and line feeds, a run at a time; the
-// caller has made room for all of it.
-void append_without_line_breaks(xml_buffer& out, const xml_char* p, const xml_char* end) {
-    while (p < end) {
-        const xml_char* run = p;
-        while (p < end && *p != u'\r' && *p != u'\n') ++p;
-        out.append(run, static_cast<std::int32_t>(p - run));
-        while (p < end && (*p == u'\r' || *p == u'\n')) ++p;
-    }
-}
-
 // Copies [p, end) to dst without its carriage returns and line feeds; returns the end
 // and notes whether an "&" was copied.
 xml_char* copy_without_line_breaks(xml_char* dst, const xml_char* p, const xml_char* end,
@@ -207,14 +196,11 @@ void parser::store(xml_buffer& target, const xml_char* p, const xml_char* end, b
     const std::int32_t n = xml_checked_length(static_cast<std::size_t>(end - p));
     xml_char* t = n ? arena_.allocate_text(n) : nullptr;
     if (!t) {
-        // Empty, or too long for the arena: a heap array of its own.
+        // Empty, or too long for the arena: a heap array of its own, filled the same way.
         target.clear();
         target.reserve(n);
-        if (line_breaks) append_without_line_breaks(target, p, end);
-        else target.append(p, n);
-        if (trim) target.trim_end();
-        target.decode_entities();
-        return;
+        if (n == 0) return;
+        t = target.data();
     }
     xml_char* e;
     if (line_breaks) {
@@ -228,6 +214,10 @@ void parser::store(xml_buffer& target, const xml_char* p, const xml_char* end, b
     }
     std::int32_t length = static_cast<std::int32_t>(e - t);
     if (ampersand && xml_needs_decoding(t, length)) length = xml_decode_entities_to(t, length, t);
+    if (t == target.data()) {
+        target.set_length(length);
+        return;
+    }
     t[length] = 0;
     target.adopt(t, length);
 }
