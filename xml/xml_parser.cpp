@@ -1,7 +1,8 @@
 // The parser. Each step moves the position on or fails, and a failure anywhere fails the
-// whole parse. A table classifies the ASCII units (white space, name end)
-// so the hot loops decide with one lookup; other units are white space only when the
-// runtime's iswspace says so.
+// whole parse. A table classifies the ASCII units (white space, name end) so the short
+// loops decide with one lookup; other units are white space only when the runtime's
+// iswspace says so. Attribute names, values and texts are scanned block-wise
+// (xml_scan.h). Nodes, attributes and texts come from the parser's arena (xml_arena.h).
 #include "xml/xml_parser.h"
 
 #include <cstring>
@@ -9,14 +10,11 @@
 
 #include "xml/xml_attribute_index.h"
 #include "xml/xml_entities.h"
+#include "xml/xml_scan.h"
 #include "xml/xml_tree_walk.h"
 
 namespace {
-enum : unsigned char {
-    c_space = 1, c_name_end = 2, c_break = 4, c_amp = 8, c_text_end = 16,
-    c_value_stop = 32,  // ends or fails a value, or needs noting in it: quotes > NUL CR LF &
-    c_key_stop = 64,    // ends or fails an attribute name: = > NUL
-};
+enum : unsigned char { c_space = 1, c_name_end = 2 };
 
 struct char_table {
     unsigned char cls[128] = {};
@@ -25,13 +23,7 @@ struct char_table {
         cls[' '] |= c_space | c_name_end;
         cls['/'] |= c_name_end;
         cls['>'] |= c_name_end;
-        cls[0] |= c_name_end | c_text_end;
-        cls['<'] |= c_text_end;
-        cls['\r'] |= c_break;
-        cls['\n'] |= c_break;
-        cls['&'] |= c_amp;
-        for (unsigned char c : {'"', '\'', '>', '\0', '\r', '\n', '&'}) cls[c] |= c_value_stop;
-        for (unsigned char c : {'=', '>', '\0'}) cls[c] |= c_key_stop;
+        cls[0] |= c_name_end;
     }
 };
 constexpr char_table table;
@@ -73,19 +65,12 @@ inline const xml_char* to_lt(const xml_char* p) noexcept {
     return p;
 }
 
-// to_lt that also notes in `seen` whether it passed line breaks (c_break) or an "&" (c_amp).
-inline const xml_char* to_lt_noting(const xml_char* p, unsigned& seen) noexcept {
-    unsigned classes = 0;
-    for (;; ++p) {
-        const xml_char c = *p;
-        if (c >= 128) continue;
-        const unsigned k = table.cls[c];
-        if (k & c_text_end) break;
-        classes |= k;
-    }
-    seen = classes;
-    return p;
-}
+// The scans of attribute names, values and texts: where each ends (or fails), and the
+// units that make a value or text need more than a copy (line breaks, "&").
+constexpr kvxml_scan_set key_scan{{u'=', u'>', 0}, {0, 0, 0}};
+constexpr kvxml_scan_set double_quoted_scan{{u'"', u'>', 0}, {u'\r', u'\n', u'&'}};
+constexpr kvxml_scan_set single_quoted_scan{{u'\'', u'>', 0}, {u'\r', u'\n', u'&'}};
+constexpr kvxml_scan_set text_scan{{u'<', 0, 0}, {u'\r', u'\n', u'&'}};
 
 inline void copy_units(xml_char* dst, const xml_char* src, std::int32_t n) noexcept {
     if (n <= 16) {  // most names and values: no call
@@ -134,7 +119,7 @@ public:
 
 private:
     KVXML_node* make_node(const name_run& name);
-    bool gather_text(const xml_char* p, const xml_char* end, unsigned seen, KVXML_node* node);
+    bool gather_text(const xml_char* p, const xml_char* end, bool special, KVXML_node* node);
     // Stores [p, end) without line breaks, decoded, in target; trim drops white space
     // at the end first (texts). The text goes to an arena array when it fits one.
     // The commonest case: [p, end) is stored as it stands in an arena array; false when
@@ -230,7 +215,8 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
         if (*p == u'>' || *p == u'/') break;
         // Name: everything up to "=", trailing white space trimmed.
         const xml_char* name_start = p;
-        while (!has(*p, c_key_stop)) ++p;
+        bool unused = false;
+        p = kvxml_scan(p, key_scan, unused);
         if (*p != u'=') return false;  // ">" or the end before "="
 
         const xml_char* name_end = p;
@@ -241,19 +227,13 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
         ++p;
         // Value: up to the same quote; line breaks dropped; ">" or the end fail.
         const xml_char* value_start = p;
-        bool broken = false, ampersand = false;
-        for (;; ++p) {
-            const xml_char c = *p;
-            if (!has(c, c_value_stop)) continue;
-            if (c == quote) break;
-            if (c == u'>' || c == 0) return false;
-            broken |= c == u'\r' || c == u'\n';
-            ampersand |= c == u'&';
-        }
+        bool special = false;  // a line break or "&" in it
+        p = kvxml_scan(p, quote == u'"' ? double_quoted_scan : single_quoted_scan, special);
+        if (*p != quote) return false;  // ">" or the end
         KVXML_attrib* slot =
             attributes_.slot(name_start, static_cast<std::int32_t>(name_end - name_start));
-        if (!store_plain(slot->value, value_start, p, broken | ampersand))
-            store(slot->value, value_start, p, broken, false, ampersand);
+        if (!store_plain(slot->value, value_start, p, special))
+            store(slot->value, value_start, p, special, false, special);
         p = skip(p + 1);
         if (p[0] == u'/' && p[1] == u'>') { ++p; closed = true; }
         if (*p == u'?' && node->is_declaration()) ++p;
@@ -264,15 +244,15 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
     return true;
 }
 
-bool parser::gather_text(const xml_char* p, const xml_char* end, unsigned seen, KVXML_node* node) {
+bool parser::gather_text(const xml_char* p, const xml_char* end, bool special, KVXML_node* node) {
     if (*end != u'<') return false;  // no end tag
-    if (!(seen & (c_break | c_amp))) {
+    if (!special) {
         // Nothing to drop or decode: only white space at the end to leave out.
         const xml_char* e = end;
         while (e > p && is_space(e[-1])) --e;
         if (e == p || store_plain(node->text, p, e, false)) return true;
     }
-    store(node->text, p, end, (seen & c_break) != 0, true, (seen & c_amp) != 0);
+    store(node->text, p, end, special, true, special);
     return true;
 }
 
@@ -308,8 +288,8 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
         // The text's first declaration becomes the root, so its children are top level.
         const int child_depth = (top && !receiver->first_child && declaration) ? depth : depth + 1;
         const xml_char* content = p;
-        unsigned seen = 0;
-        const xml_char* text_end = to_lt_noting(content, seen);
+        bool seen = false;  // a line break or "&" in the text
+        const xml_char* text_end = kvxml_scan(content, text_scan, seen);
         if (!declaration && text_end[0] == u'<' && text_end[1] == u'/') {
             // The commonest element: no child and no comment, its content ends at the
             // first "<", an end tag. Parsing that content would stop right there.
