@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need; does nothing when all are there.
 set -euo pipefail
 packages=(g++ g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine libwine-dev googletest
-          cmake ninja-build libxml2-utils protobuf-compiler python3-protobuf
+          cmake ninja-build libxml2-utils libxml2-dev libpugixml-dev valgrind protobuf-compiler python3-protobuf
           clang libclang-rt-dev lld wixl msitools)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,12 +1,13 @@
 #include "xml/xml_attribute_index.h"
 
+#include <cstring>
+#include <new>
 #include <random>
 
 #include "xml/xml_tree_walk.h"
 
 namespace {
-// Up to this many attributes a scan of the list is cheaper than hashing.
-constexpr std::size_t scanned_attributes = 8;
+constexpr std::size_t scanned_attributes = kvxml_attribute_index::scanned_attributes;
 
 std::uint64_t random_seed() noexcept {
     try {
@@ -24,11 +25,21 @@ std::uint64_t seed() noexcept {
     return value;
 }
 
-// The name's hash with A..Z folded: FNV-1a over the units from the secret seed, then a
-// full-avalanche finish so that the low bits (the table index) depend on every unit.
+// The name's hash with A..Z folded, from the secret seed, with a full-avalanche finish
+// so that the low bits (the table index) depend on every unit.
 std::uint64_t kvxml_name_hash(const xml_char* name, std::int32_t length) noexcept {
+    // Four folded units a step (one multiply each), then the rest one by one. Every step is
+    // a bijection of the state, so names of one length never meet before the finish.
     std::uint64_t h = seed();
-    for (std::int32_t i = 0; i < length; ++i) h = (h ^ xml_fold(name[i])) * 0x100000001B3ull;
+    std::int32_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        const std::uint64_t word = std::uint64_t{xml_fold(name[i])} | std::uint64_t{xml_fold(name[i + 1])} << 16 |
+                                   std::uint64_t{xml_fold(name[i + 2])} << 32 |
+                                   std::uint64_t{xml_fold(name[i + 3])} << 48;
+        h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+        h ^= h >> 29;
+    }
+    for (; i < length; ++i) h = (h ^ xml_fold(name[i])) * 0x100000001B3ull;
     h ^= h >> 33;
     h *= 0xFF51AFD7ED558CCDull;
     h ^= h >> 33;
@@ -37,14 +48,15 @@ std::uint64_t kvxml_name_hash(const xml_char* name, std::int32_t length) noexcep
 }
 }  // namespace
 
-void kvxml_attribute_index::begin(KVXML_node* node) noexcept {
+void kvxml_attribute_index::begin(KVXML_node* node, kvxml_arena* arena) noexcept {
     node_ = node;
+    arena_ = arena;
     last_ = nullptr;
     count_ = 0;
     table_.clear();
 }
 
-KVXML_attrib* kvxml_attribute_index::slot(const xml_char* name, std::int32_t length) {
+KVXML_attrib* kvxml_attribute_index::slot_indexed(const xml_char* name, std::int32_t length) {
     std::uint64_t hash = 0;
     if (table_.empty()) {
         for (KVXML_attrib* a = node_->first_attribute; a; a = a->next) {
@@ -59,7 +71,7 @@ KVXML_attrib* kvxml_attribute_index::slot(const xml_char* name, std::int32_t len
                 return table_[i].attribute;
         }
     }
-    last_ = node_->link_attribute(name, length, last_);
+    last_ = append(name, length);
     ++count_;
     if (!table_.empty()) {
         if (2 * count_ > table_.size()) grow();  // at most half full: short probe chains
@@ -68,6 +80,19 @@ KVXML_attrib* kvxml_attribute_index::slot(const xml_char* name, std::int32_t len
         index_list();
     }
     return last_;
+}
+
+KVXML_attrib* kvxml_attribute_index::append(const xml_char* name, std::int32_t length) {
+    kvxml_chunk* chunk = nullptr;
+    xml_char* arena_name = nullptr;
+    void* block = arena_ ? arena_->allocate_with_text<KVXML_attrib>(length, chunk, arena_name) : nullptr;
+    if (!block) return node_->link_attribute(name, length, last_);
+    std::memcpy(arena_name, name, static_cast<std::size_t>(length) * sizeof(xml_char));
+    arena_name[length] = 0;
+    auto* added = ::new (block) KVXML_attrib(arena_name, length);
+    added->prev = last_;
+    (last_ ? last_->next : node_->first_attribute) = added;
+    return added;
 }
 
 void kvxml_attribute_index::index_list() {

@@ -11,24 +11,42 @@
 #include <vector>
 
 #include "xml/xml_model.h"
+#include "xml/xml_tree_walk.h"
 
 class kvxml_attribute_index {
 public:
-    // Starts on a node that has no attributes yet; forgets the previous node.
-    void begin(KVXML_node* node) noexcept;
+    // Starts on a node that has no attributes yet; forgets the previous node. New
+    // attributes come from the arena when one is given (the parser's), else from the heap.
+    void begin(KVXML_node* node, kvxml_arena* arena = nullptr) noexcept;
+    // Up to this many attributes a scan of the list is cheaper than hashing.
+    static constexpr std::size_t scanned_attributes = 8;
+
     // The node's attribute of that name, appended to its list when missing.
-    KVXML_attrib* slot(const xml_char* name, std::int32_t length);
+    KVXML_attrib* slot(const xml_char* name, std::int32_t length) {
+        if (count_ >= scanned_attributes) return slot_indexed(name, length);
+        // Few attributes: a scan, deciding most names by their length.
+        for (KVXML_attrib* a = node_->first_attribute; a; a = a->next) {
+            if (a->name.length() == length && kvxml_equal_run_nocase(a->name.c_str(), name, length)) return a;
+        }
+        last_ = append(name, length);
+        ++count_;
+        return last_;
+    }
 
 private:
     struct entry {
         std::uint64_t hash;
         KVXML_attrib* attribute;  // null: free
     };
+    KVXML_attrib* slot_indexed(const xml_char* name, std::int32_t length);
     void index_list();  // puts every attribute of the list into a new table
     void grow();        // doubles the table
     void insert(std::uint64_t hash, KVXML_attrib* attribute) noexcept;
 
+    KVXML_attrib* append(const xml_char* name, std::int32_t length);
+
     KVXML_node* node_ = nullptr;
+    kvxml_arena* arena_ = nullptr;
     KVXML_attrib* last_ = nullptr;
     std::size_t count_ = 0;
     std::vector<entry> table_;  // empty while the list is scanned; else a power of two

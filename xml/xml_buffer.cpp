@@ -5,6 +5,7 @@
 #include <new>
 #include <utility>
 
+#include "xml/xml_arena.h"
 #include "xml/xml_entities.h"
 #include "xml/xml_pool.h"
 
@@ -18,15 +19,11 @@ xml_char* allocate_units(std::int32_t units) {
     if (!p) throw std::bad_alloc();
     return p;
 }
-
-// The text of every buffer without an array; never written (set_length skips it).
-xml_char no_text[1] = {0};
 }  // namespace
 
-std::int32_t xml_checked_length(std::size_t n) {
-    if (n > static_cast<std::size_t>(INT32_MAX - 1)) throw std::bad_alloc();
-    return static_cast<std::int32_t>(n);
-}
+xml_char xml_buffer::no_text[1] = {0};
+
+void xml_length_out_of_range() { throw std::bad_alloc(); }
 
 xml_buffer::xml_buffer(std::int32_t growth)
     : capacity(growth > 0 ? growth : default_block), text(nullptr), block(capacity), size(0) {
@@ -34,19 +31,23 @@ xml_buffer::xml_buffer(std::int32_t growth)
     text[0] = 0;
 }
 
-xml_buffer::xml_buffer(unallocated_t) noexcept
-    : capacity(0), text(no_text), block(default_block), size(0) {}
 
-xml_buffer::~xml_buffer() {
+void xml_buffer::release_array() noexcept {
     if (capacity) kvxml_pool_free(text, bytes_of(capacity + 1));
+    else if (text != no_text) kvxml_arena_text_release(text);
 }
 
 void xml_buffer::reserve(std::int32_t n) {
     if (n <= capacity) return;
-    if (capacity == 0) {  // the first room: exactly n
+    if (capacity == 0) {  // the first room: exactly n, keeping an adopted text
         if (n >= INT32_MAX) throw std::bad_alloc();
-        text = allocate_units(n + 1);
-        text[0] = 0;
+        xml_char* p = allocate_units(n + 1);
+        const std::int32_t kept = size < n ? size : n;
+        if (kept) std::memcpy(p, text, bytes_of(kept));
+        p[kept] = 0;
+        release_array();
+        text = p;
+        size = kept;
         capacity = n;
         return;
     }
@@ -66,6 +67,13 @@ void xml_buffer::assign(const xml_char* s) { assign(s, xml_checked_length(xml_le
 
 void xml_buffer::assign(const xml_char* s, std::int32_t n) {
     if (n < 0) n = 0;
+    if (capacity == 0 && text != no_text && s >= text && s <= text + size) {
+        // A part of an adopted text: move it to an array of its own first, in which it
+        // stays where it is.
+        const std::ptrdiff_t offset = s - text;
+        reserve(size);
+        s = text + offset;
+    }
     reserve(n);
     if (n) std::memmove(text, s, static_cast<std::size_t>(n) * sizeof(xml_char));
     set_length(n);
@@ -144,6 +152,7 @@ void xml_buffer::escape() {
 }
 
 xml_char* xml_buffer::detach() {
+    if (capacity == 0 && size) reserve(size);  // an adopted text: hand out a heap copy
     if (capacity == 0) {  // no array of its own to hand out
         xml_char* empty = allocate_units(1);
         empty[0] = 0;

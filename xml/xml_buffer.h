@@ -8,7 +8,11 @@
 // needs room, and then gets exactly the room asked for; later growth follows the rule.
 // The tree's names, values and texts are such buffers: most are short or empty, and a
 // block per string would multiply the memory of a document of many small elements.
+// The parser hands such a buffer its text in an array of its arena (xml_arena.h) with
+// adopt: the buffer then still has capacity 0, reads and shortens that array in place,
+// and moves to an array of its own by the first-room rule as soon as it must grow.
 // The array comes from malloc, so a detached array is released with free().
+#include <climits>
 #include <cstdint>
 
 #include "xml/xml_char.h"
@@ -21,8 +25,10 @@ public:
     explicit xml_buffer(std::int32_t block = default_block);
     struct unallocated_t {};
     static constexpr unallocated_t unallocated{};
-    explicit xml_buffer(unallocated_t) noexcept;
-    ~xml_buffer();
+    explicit xml_buffer(unallocated_t) noexcept : capacity(0), text(no_text), block(default_block), size(0) {}
+    ~xml_buffer() {
+        if (capacity || text != no_text) release_array();
+    }
     xml_buffer(const xml_buffer&) = delete;
     xml_buffer& operator=(const xml_buffer&) = delete;
 
@@ -42,6 +48,25 @@ public:
     void append(xml_char c);
     void append(const xml_buffer& other);
     void clear() noexcept;
+    // Takes an arena array (kvxml_arena::allocate_text) holding `length` units and a NUL
+    // as its text, releasing the array it held.
+    void adopt(xml_char* arena_text, std::int32_t length) noexcept {
+        if (capacity || text != no_text) release_array();
+        capacity = 0;
+        text = arena_text;
+        size = length;
+    }
+    // True when the text is an adopted arena array.
+    bool adopted() const noexcept { return capacity == 0 && text != no_text; }
+    // Gives up an adopted arena array (returned; null when the buffer has none), leaving
+    // the buffer empty, so that its owner can take the array back with others at once.
+    xml_char* give_up_arena_text() noexcept {
+        if (capacity || text == no_text) return nullptr;
+        xml_char* t = text;
+        text = no_text;
+        size = 0;
+        return t;
+    }
 
     // Case-insensitive (A..Z only) comparison with a string; true when equal.
     bool equals_nocase(const xml_char* s) const noexcept;
@@ -60,15 +85,23 @@ public:
     xml_char* data() noexcept { return text; }
     void set_length(std::int32_t n) noexcept {
         size = n;
-        if (capacity) text[n] = 0;  // without an array n is 0 and the text is already ""
+        if (capacity || text != no_text) text[n] = 0;  // no_text is only ever ""
     }
 
 private:
+    static xml_char no_text[1];  // the text of every buffer without an array; never written
+    void release_array() noexcept;
+
     std::int32_t capacity;  // characters the array holds, NUL not counted
-    xml_char* text;         // capacity + 1 units (a shared "" when capacity is 0), never null
+    xml_char* text;         // capacity + 1 units; when capacity is 0 no_text or an adopted
+                            // arena array of at least size + 1 units; never null
     std::int32_t block;     // growth quantum
     std::int32_t size;      // current length, cached so appends do not rescan
 };
 
 // A length as the buffer's 32-bit size; throws std::bad_alloc beyond the range.
-std::int32_t xml_checked_length(std::size_t n);
+[[noreturn]] void xml_length_out_of_range();
+inline std::int32_t xml_checked_length(std::size_t n) {
+    if (n > static_cast<std::size_t>(INT32_MAX - 1)) xml_length_out_of_range();
+    return static_cast<std::int32_t>(n);
+}

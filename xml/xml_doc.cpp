@@ -30,10 +30,10 @@ int KVXML_doc::create_new() {
 }
 
 int KVXML_doc::load_from_string(const xml_char* source) {
-    create_new();
-    if (!source) return 1;
+    if (!source) return create_new();
+    clear();
     if (*source == xml_byte_order_mark) ++source;
-    if (!kvxml_parse_content(root, source)) return 0;
+    if (!kvxml_parse_document(root, source)) return 0;
     KVXML_node* first = root->first_child;
     if (first && first->is_declaration()) {
         // The text's own declaration replaces the provisional root; whatever else the
@@ -48,7 +48,7 @@ int KVXML_doc::load_from_string(const xml_char* source) {
 }
 
 xml_char* KVXML_doc::to_string() {
-    xml_buffer out;
+    xml_buffer out(xml_buffer::unallocated);  // the serializer sizes it at once
     kvxml_serialize(root, out);
     return out.detach();
 }

@@ -15,11 +15,22 @@ bool name_is(const xml_char* name, std::int32_t length, const char* lower) noexc
 
 // The replacement of the reference whose name is name[0..length); 0 means nothing.
 xml_char replacement(const xml_char* name, std::int32_t length) noexcept {
-    if (name_is(name, length, "amp")) return u'&';
-    if (name_is(name, length, "quot")) return u'"';
-    if (name_is(name, length, "apos")) return u'\'';
-    if (name_is(name, length, "lt")) return u'<';
-    if (name_is(name, length, "gt")) return u'>';
+    // The names by their lengths (none of them begins with "#"); "#" + text after them.
+    switch (length) {
+    case 2:
+        if (name_is(name, length, "lt")) return u'<';
+        if (name_is(name, length, "gt")) return u'>';
+        break;
+    case 3:
+        if (name_is(name, length, "amp")) return u'&';
+        break;
+    case 4:
+        if (name_is(name, length, "quot")) return u'"';
+        if (name_is(name, length, "apos")) return u'\'';
+        break;
+    default:
+        break;
+    }
     if (length >= 1 && name[0] == u'#') {
         // The number stops at the first non-digit at the latest, so at the ";".
         return static_cast<xml_char>(static_cast<std::uint32_t>(xml_read_int(name + 1)) & 0xFFFFu);
@@ -59,6 +70,30 @@ void xml_decode_entities(const xml_char* s, std::int32_t n, xml_buffer& out) {
         run = i;
     }
     out.append(s + run, n - run);
+}
+
+std::int32_t xml_decode_entities_to(const xml_char* s, std::int32_t n, xml_char* dst) noexcept {
+    const std::int32_t semicolon = last_semicolon(s, n);
+    xml_char* out = dst;
+    auto copy_run = [&out, s](std::int32_t from, std::int32_t to) {
+        // dst never runs ahead of s, so a move within one array is safe
+        if (to > from) std::memmove(out, s + from, static_cast<std::size_t>(to - from) * sizeof(xml_char));
+        out += to - from;
+    };
+    std::int32_t run = 0;
+    std::int32_t i = 0;
+    while (i < semicolon) {
+        if (s[i] != u'&') { ++i; continue; }
+        copy_run(run, i);
+        std::int32_t end = i + 1;
+        while (s[end] != u';') ++end;
+        const xml_char c = replacement(s + i + 1, end - i - 1);
+        if (c) *out++ = c;
+        i = end + 1;
+        run = i;
+    }
+    copy_run(run, n);
+    return static_cast<std::int32_t>(out - dst);
 }
 
 std::int32_t xml_escaped_length(const xml_char* s, std::int32_t n) {

@@ -14,6 +14,9 @@ bool xml_needs_decoding(const xml_char* s, std::int32_t n) noexcept;
 // character, "#" + text gives the unit of the low 16 bits of the decimal number read as
 // _wtoi reads it (nothing when 0), anything else gives nothing. Results are not re-read.
 void xml_decode_entities(const xml_char* s, std::int32_t n, xml_buffer& out);
+// The same decoding written to dst, which may be s itself (decoding never lengthens a
+// text); returns the decoded length. dst is not NUL-terminated.
+std::int32_t xml_decode_entities_to(const xml_char* s, std::int32_t n, xml_char* dst) noexcept;
 
 // Length of s[0..n) after escaping: +5 per '"', +4 per '&' and '\'', +3 per '<' and '>'.
 std::int32_t xml_escaped_length(const xml_char* s, std::int32_t n);

@@ -4,9 +4,12 @@
 #include <new>
 
 #include "xml/kv_xml.h"
+#include "xml/xml_arena.h"
 #include "xml/xml_pool.h"
 
-// Nodes and attributes come from the per-thread block cache (see xml_pool.h).
+// Nodes and attributes that clients make come from the per-thread block cache (see
+// xml_pool.h); those the parser makes come from its arena (xml_arena.h), their names in
+// the same block. Either kind is freed with kvxml_free, never with delete.
 #define KVXML_POOLED_ALLOCATION                                          \
     static void* operator new(std::size_t n) {                           \
         void* p = kvxml_pool_alloc(n);                                   \
@@ -22,6 +25,13 @@ public:
         : name(xml_buffer::unallocated), value(xml_buffer::unallocated), next(nullptr), prev(nullptr) {
         name.assign(attribute_name, name_length);
     }
+    // An attribute in the arena: its name is an arena text in the same block, right after
+    // it (kvxml_arena::allocate_with_text); names never change, so an attribute lives in
+    // the arena exactly when its name is an adopted text (see kvxml_chunk_of).
+    KVXML_attrib(xml_char* arena_name, std::int32_t name_length) noexcept
+        : name(xml_buffer::unallocated), value(xml_buffer::unallocated), next(nullptr), prev(nullptr) {
+        name.adopt(arena_name, name_length);
+    }
     const xml_char* get_name() override { return name.c_str(); }
     const xml_char* get_value() override { return value.c_str(); }
 
@@ -36,6 +46,12 @@ public:
     KVXML_POOLED_ALLOCATION
     explicit KVXML_node(const xml_char* node_name);
     KVXML_node(const xml_char* node_name, std::int32_t name_length);
+    // A node in the arena, its name an arena text in the same block (as for attributes).
+    KVXML_node(xml_char* arena_name, std::int32_t name_length) noexcept
+        : first_child(nullptr), next_sibling(nullptr), parent(nullptr), name(xml_buffer::unallocated),
+          text(xml_buffer::unallocated), first_attribute(nullptr) {
+        name.adopt(arena_name, name_length);
+    }
 
     const xml_char* get_name() override { return name.c_str(); }
     KV_xml_attrib* get_attribute(std::int32_t index, const xml_char* name_filter) override;
@@ -72,7 +88,9 @@ public:
     // A new attribute of that name after last, the list's last attribute (null: none).
     KVXML_attrib* link_attribute(const xml_char* attribute_name, std::int32_t name_length,
                                  KVXML_attrib* last);
-    bool is_declaration() const noexcept { return name.equals_nocase(KVXML_TEXT("?xml")); }
+    bool is_declaration() const noexcept {
+        return name.length() == 4 && name.equals_nocase(KVXML_TEXT("?xml"));
+    }
     void link_child(KVXML_node* child) noexcept;  // append_child without the cast
 
     KVXML_node* first_child;
@@ -84,8 +102,19 @@ public:
 
 private:
     ~KVXML_node();  // only release() ends a node
-    friend void kvxml_destroy_tree(KVXML_node*) noexcept;
+    friend void kvxml_free(KVXML_node*, kvxml_release_batch&) noexcept;
 };
+
+// The arena chunk holding a node or attribute, found through its name; null for a heap
+// block (whose name is a heap array of its own, or none).
+inline kvxml_chunk* kvxml_chunk_of(const xml_buffer& name) noexcept {
+    return name.adopted() ? kvxml_text_chunk(name.c_str()) : nullptr;
+}
+
+// Ends one node (its attributes too, not its children) or one attribute, wherever it
+// lives; the batch takes back the arena pieces.
+void kvxml_free(KVXML_node* node, kvxml_release_batch& batch) noexcept;
+void kvxml_free(KVXML_attrib* attribute) noexcept;
 
 // Frees a node with its attributes and its whole subtree, without recursion.
 void kvxml_destroy_tree(KVXML_node* node) noexcept;

@@ -59,12 +59,55 @@ KVXML_node::KVXML_node(const xml_char* node_name, std::int32_t name_length)
     name.assign(node_name, name_length);
 }
 
+
 KVXML_node::~KVXML_node() {
     for (KVXML_attrib* a = first_attribute; a;) {
         KVXML_attrib* next = a->next;
-        delete a;
+        kvxml_free(a);
         a = next;
     }
+}
+
+namespace {
+void give_back(xml_buffer& b, kvxml_release_batch& batch) noexcept {
+    if (xml_char* t = b.give_up_arena_text()) batch.release_text(t);
+    else b.~xml_buffer();  // a heap array a client gave it, or none
+}
+
+void free_attribute(KVXML_attrib* attribute, kvxml_release_batch& batch) noexcept {
+    kvxml_chunk* chunk = kvxml_chunk_of(attribute->name);
+    if (!chunk) {
+        delete attribute;  // its buffers may still hold arena texts: they take them back
+        return;
+    }
+    // An arena attribute shares its block with its name, which never changes: the block
+    // is two pieces. With the value given back its buffers hold nothing more, so the
+    // attribute needs no destructor run.
+    give_back(attribute->value, batch);
+    batch.release(chunk, 2);
+}
+}  // namespace
+
+void kvxml_free(KVXML_node* node, kvxml_release_batch& batch) noexcept {
+    for (KVXML_attrib* a = node->first_attribute; a;) {
+        KVXML_attrib* next = a->next;
+        free_attribute(a, batch);
+        a = next;
+    }
+    node->first_attribute = nullptr;
+    kvxml_chunk* chunk = kvxml_chunk_of(node->name);
+    if (!chunk) {
+        delete node;
+        return;
+    }
+    // As for attributes: the node's block holds its name, and its text is given back.
+    give_back(node->text, batch);
+    batch.release(chunk, 2);
+}
+
+void kvxml_free(KVXML_attrib* attribute) noexcept {
+    kvxml_release_batch batch;
+    free_attribute(attribute, batch);
 }
 
 void kvxml_destroy_tree(KVXML_node* node) noexcept {
@@ -73,8 +116,9 @@ void kvxml_destroy_tree(KVXML_node* node) noexcept {
     // with children hands its first child to the front of that list, ahead of itself,
     // so every node is visited a constant number of times. The top node's own sibling
     // link is not followed: release does not unlink from the parent.
+    kvxml_release_batch batch;
     KVXML_node* n = node->first_child;
-    delete node;
+    kvxml_free(node, batch);
     while (n) {
         if (KVXML_node* child = n->first_child) {
             n->first_child = child->next_sibling;
@@ -82,7 +126,7 @@ void kvxml_destroy_tree(KVXML_node* node) noexcept {
             n = child;
         } else {
             KVXML_node* next = n->next_sibling;
-            delete n;
+            kvxml_free(n, batch);
             n = next;
         }
     }
@@ -133,7 +177,7 @@ void KVXML_node::remove_attribute(const xml_char* attribute_name) {
         if (!a->name.equals_nocase(attribute_name)) continue;
         (a->prev ? a->prev->next : first_attribute) = a->next;
         if (a->next) a->next->prev = a->prev;
-        delete a;
+        kvxml_free(a);
         return;
     }
 }

@@ -1,11 +1,16 @@
 // The parser. Each step moves the position on or fails, and a failure anywhere fails the
-// whole parse. A table classifies the ASCII units (white space, name end)
-// so the hot loops decide with one lookup; other units are white space only when the
-// runtime's iswspace says so.
+// whole parse. A table classifies the ASCII units (white space, name end) so the short
+// loops decide with one lookup; other units are white space only when the runtime's
+// iswspace says so. Attribute names, values and texts are scanned block-wise
+// (xml_scan.h). Nodes, attributes and texts come from the parser's arena (xml_arena.h).
 #include "xml/xml_parser.h"
+
+#include <cstring>
+#include <new>
 
 #include "xml/xml_attribute_index.h"
 #include "xml/xml_entities.h"
+#include "xml/xml_scan.h"
 #include "xml/xml_tree_walk.h"
 
 namespace {
@@ -44,14 +49,35 @@ const xml_char* skip_slow(const xml_char* p) noexcept {
     }
 }
 
-// Most positions need no skipping at all: decide that without a call.
+// Most positions need no skipping, or only a few ASCII spaces: do that without a call,
+// and leave comments and other white space to skip_slow.
 inline const xml_char* skip(const xml_char* p) noexcept {
-    return (*p < 128 && !(table.cls[*p] & c_space) && *p != u'<') ? p : skip_slow(p);
+    for (;; ++p) {
+        const xml_char c = *p;
+        if (c >= 128) return xml_is_space(c) ? skip_slow(p) : p;
+        if (table.cls[c] & c_space) continue;
+        return (c == u'<' && p[1] == u'!') ? skip_slow(p) : p;
+    }
 }
 
 inline const xml_char* to_lt(const xml_char* p) noexcept {
     while (*p && *p != u'<') ++p;
     return p;
+}
+
+// The scans of attribute names, values and texts: where each ends (or fails), and the
+// units that make a value or text need more than a copy (line breaks, "&").
+constexpr kvxml_scan_set key_scan{{u'=', u'>', 0}, {0, 0, 0}};
+constexpr kvxml_scan_set double_quoted_scan{{u'"', u'>', 0}, {u'\r', u'\n', u'&'}};
+constexpr kvxml_scan_set single_quoted_scan{{u'\'', u'>', 0}, {u'\r', u'\n', u'&'}};
+constexpr kvxml_scan_set text_scan{{u'<', 0, 0}, {u'\r', u'\n', u'&'}};
+
+inline void copy_units(xml_char* dst, const xml_char* src, std::int32_t n) noexcept {
+    if (n <= 16) {  // most names and values: no call
+        for (std::int32_t i = 0; i < n; ++i) dst[i] = src[i];
+    } else {
+        std::memcpy(dst, src, static_cast<std::size_t>(n) * sizeof(xml_char));
+    }
 }
 
 struct name_run {
@@ -61,7 +87,7 @@ struct name_run {
 
 // At "<" (or "</"): the name up to a space, "/", ">" or the end; false when the text
 // ends before a name. The position ends after the name and the skip that follows it.
-bool read_tag_name(const xml_char*& p, name_run& name) {
+inline bool read_tag_name(const xml_char*& p, name_run& name) {
     p += (p[1] == u'/') ? 2 : 1;
     p = skip(p);
     if (!*p) return false;
@@ -72,41 +98,127 @@ bool read_tag_name(const xml_char*& p, name_run& name) {
     return true;
 }
 
+// The end tag's name against the element's (A..Z folded); names hold no NUL.
+inline bool same_name(const xml_buffer& name, const name_run& run) noexcept {
+    if (name.length() != run.length) return false;
+    const xml_char* a = name.c_str();
+    for (std::int32_t i = 0; i < run.length; ++i) {
+        if (a[i] != run.start[i] && xml_fold(a[i]) != xml_fold(run.start[i])) return false;
+    }
+    return true;
+}
+
 class parser {
 public:
     // The attribute list of a start tag; the position ends after ">" and its skip.
     bool parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed);
     bool parse_content(KVXML_node* receiver, const xml_char*& p, int depth, bool top);
 
+    // The provisional root ("?xml" with "version" "1.0") in the arena.
+    KVXML_node* make_declaration();
+
 private:
-    bool gather_text(const xml_char* p, KVXML_node* node);
-    xml_buffer scratch_;  // values with line breaks, reused
+    KVXML_node* make_node(const name_run& name);
+    bool gather_text(const xml_char* p, const xml_char* end, bool special, KVXML_node* node);
+    // Stores [p, end) without line breaks, decoded, in target; trim drops white space
+    // at the end first (texts). The text goes to an arena array when it fits one.
+    // The commonest case: [p, end) is stored as it stands in an arena array; false when
+    // it has something to drop or decode (special), or is empty or too long.
+    bool store_plain(xml_buffer& target, const xml_char* p, const xml_char* end, bool special) {
+        if (special || end == p || end - p > kvxml_arena::largest_text) return false;
+        const auto n = static_cast<std::int32_t>(end - p);
+        xml_char* t = arena_.allocate_text(n);
+        copy_units(t, p, n);
+        t[n] = 0;
+        target.adopt(t, n);
+        return true;
+    }
+    // line_breaks and ampersand tell whether the text holds CR or LF, and "&".
+    void store(xml_buffer& target, const xml_char* p, const xml_char* end, bool line_breaks,
+               bool trim, bool ampersand);
+    kvxml_arena arena_;   // the tree's nodes, attributes and texts; declared before the
+                          // index, which does not outlive it
     kvxml_attribute_index attributes_;
 };
 
-// Appends [p, end) without its carriage returns and line feeds, a run at a time; the
-// caller has made room for all of it.
-void append_without_line_breaks(xml_buffer& out, const xml_char* p, const xml_char* end) {
-    while (p < end) {
-        const xml_char* run = p;
-        while (p < end && *p != u'\r' && *p != u'\n') ++p;
-        out.append(run, static_cast<std::int32_t>(p - run));
-        while (p < end && (*p == u'\r' || *p == u'\n')) ++p;
+// Copies [p, end) to dst without its carriage returns and line feeds; returns the end
+// and notes whether an "&" was copied.
+xml_char* copy_without_line_breaks(xml_char* dst, const xml_char* p, const xml_char* end,
+                                   bool& ampersand) noexcept {
+    bool seen = false;
+    for (; p < end; ++p) {
+        const xml_char c = *p;
+        seen |= c == u'&';
+        *dst = c;
+        dst += (c != u'\r' && c != u'\n');
     }
+    ampersand = seen;
+    return dst;
+}
+
+KVXML_node* parser::make_node(const name_run& name) {
+    kvxml_chunk* chunk = nullptr;
+    xml_char* arena_name = nullptr;
+    void* block = arena_.allocate_with_text<KVXML_node>(name.length, chunk, arena_name);
+    if (!block) return new KVXML_node(name.start, name.length);
+    copy_units(arena_name, name.start, name.length);
+    arena_name[name.length] = 0;
+    return ::new (block) KVXML_node(arena_name, name.length);
+}
+
+KVXML_node* parser::make_declaration() {
+    static const xml_char name[] = KVXML_TEXT("?xml");
+    static const xml_char version[] = KVXML_TEXT("version");
+    static const xml_char one[] = KVXML_TEXT("1.0");
+    kvxml_node_guard root(make_node({name, 4}));
+    attributes_.begin(root.node, &arena_);
+    store(attributes_.slot(version, 7)->value, one, one + 3, false, false, false);
+    return root.release();
+}
+
+void parser::store(xml_buffer& target, const xml_char* p, const xml_char* end, bool line_breaks,
+                   bool trim, bool ampersand) {
+    const std::int32_t n = xml_checked_length(static_cast<std::size_t>(end - p));
+    xml_char* t = n ? arena_.allocate_text(n) : nullptr;
+    if (!t) {
+        // Empty, or too long for the arena: a heap array of its own, filled the same way.
+        target.clear();
+        target.reserve(n);
+        if (n == 0) return;
+        t = target.data();
+    }
+    xml_char* e;
+    if (line_breaks) {
+        e = copy_without_line_breaks(t, p, end, ampersand);
+    } else {
+        copy_units(t, p, n);
+        e = t + n;
+    }
+    if (trim) {
+        while (e > t && is_space(e[-1])) --e;
+    }
+    std::int32_t length = static_cast<std::int32_t>(e - t);
+    if (ampersand && xml_needs_decoding(t, length)) length = xml_decode_entities_to(t, length, t);
+    if (t == target.data()) {
+        target.set_length(length);
+        return;
+    }
+    t[length] = 0;
+    target.adopt(t, length);
 }
 
 bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed) {
     p = skip(p);
     closed = false;
-    attributes_.begin(node);
+    attributes_.begin(node, &arena_);
     while (*p) {
         if (*p == u'>' || *p == u'/') break;
         // Name: everything up to "=", trailing white space trimmed.
         const xml_char* name_start = p;
-        while (*p != u'=') {
-            if (*p == u'>' || *p == 0) return false;
-            ++p;
-        }
+        bool unused = false;
+        p = kvxml_scan(p, key_scan, unused);
+        if (*p != u'=') return false;  // ">" or the end before "="
+
         const xml_char* name_end = p;
         while (name_end > name_start && is_space(name_end[-1])) --name_end;
         p = skip(p + 1);
@@ -115,29 +227,13 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
         ++p;
         // Value: up to the same quote; line breaks dropped; ">" or the end fail.
         const xml_char* value_start = p;
-        bool broken = false;
-        for (; *p != quote; ++p) {
-            if (*p == u'>' || *p == 0) return false;
-            if (*p == u'\r' || *p == u'\n') broken = true;
-        }
-        const xml_char* value = value_start;
-        std::int32_t value_length = xml_checked_length(static_cast<std::size_t>(p - value_start));
-        if (broken) {
-            scratch_.clear();
-            scratch_.reserve(value_length);
-            append_without_line_breaks(scratch_, value_start, p);
-            value = scratch_.c_str();
-            value_length = scratch_.length();
-        }
+        bool special = false;  // a line break or "&" in it
+        p = kvxml_scan(p, quote == u'"' ? double_quoted_scan : single_quoted_scan, special);
+        if (*p != quote) return false;  // ">" or the end
         KVXML_attrib* slot =
             attributes_.slot(name_start, static_cast<std::int32_t>(name_end - name_start));
-        if (xml_needs_decoding(value, value_length)) {
-            slot->value.clear();
-            slot->value.reserve(value_length);  // decoding never lengthens a value
-            xml_decode_entities(value, value_length, slot->value);
-        } else {
-            slot->value.assign(value, value_length);
-        }
+        if (!store_plain(slot->value, value_start, p, special))
+            store(slot->value, value_start, p, special, false, special);
         p = skip(p + 1);
         if (p[0] == u'/' && p[1] == u'>') { ++p; closed = true; }
         if (*p == u'?' && node->is_declaration()) ++p;
@@ -148,14 +244,15 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
     return true;
 }
 
-bool parser::gather_text(const xml_char* p, KVXML_node* node) {
-    const xml_char* end = to_lt(p);
+bool parser::gather_text(const xml_char* p, const xml_char* end, bool special, KVXML_node* node) {
     if (*end != u'<') return false;  // no end tag
-    xml_buffer& text = node->text;
-    text.reserve(xml_checked_length(static_cast<std::size_t>(end - p)));
-    append_without_line_breaks(text, p, end);
-    text.trim_end();
-    text.decode_entities();
+    if (!special) {
+        // Nothing to drop or decode: only white space at the end to leave out.
+        const xml_char* e = end;
+        while (e > p && is_space(e[-1])) --e;
+        if (e == p || store_plain(node->text, p, e, false)) return true;
+    }
+    store(node->text, p, end, special, true, special);
     return true;
 }
 
@@ -179,7 +276,7 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
         name_run name{};
         if (!read_tag_name(p, name)) return false;
         if (depth + 1 > kvxml_max_depth) return false;
-        kvxml_node_guard made(new KVXML_node(name.start, name.length));
+        kvxml_node_guard made(make_node(name));
         KVXML_node* node = made.node;
         bool closed = false;
         if (!parse_attributes(p, node, closed)) return false;
@@ -191,8 +288,18 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
         // The text's first declaration becomes the root, so its children are top level.
         const int child_depth = (top && !receiver->first_child && declaration) ? depth : depth + 1;
         const xml_char* content = p;
-        if (!parse_content(node, p, child_depth, false)) return false;
-        if (!node->first_child && !declaration && !gather_text(content, node)) return false;
+        bool seen = false;  // a line break or "&" in the text
+        const xml_char* text_end = kvxml_scan(content, text_scan, seen);
+        if (!declaration && text_end[0] == u'<' && text_end[1] == u'/') {
+            // The commonest element: no child and no comment, its content ends at the
+            // first "<", an end tag. Parsing that content would stop right there.
+            if (!gather_text(content, text_end, seen, node)) return false;
+            p = text_end;
+        } else {
+            if (!parse_content(node, p, child_depth, false)) return false;
+            if (!node->first_child && !declaration && !gather_text(content, text_end, seen, node))
+                return false;
+        }
         if (declaration) {
             append(made.release());
             continue;
@@ -204,15 +311,16 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
         if (p[0] != u'<' || p[1] != u'/') return false;
         name_run end{};
         if (!read_tag_name(p, end)) return false;
-        if (!kvxml_equal_run_nocase(node->name.c_str(), end.start, end.length)) return false;
+        if (!same_name(node->name, end)) return false;
         append(made.release());
         if (!*p) return true;
     }
 }
 }  // namespace
 
-bool kvxml_parse_content(KVXML_node* root, const xml_char* text) {
+bool kvxml_parse_document(KVXML_node*& root, const xml_char* text) {
     parser reader;
+    root = reader.make_declaration();
     const xml_char* p = text;
     return reader.parse_content(root, p, 0, true);
 }

@@ -2,10 +2,11 @@
 // The parser: one pass over a NUL-terminated 16-bit text with a single read position.
 #include "xml/xml_model.h"
 
-// Parses the content of the provisional root from text (after any U+FEFF). On failure
-// the root keeps the top-level elements that were complete before the failing one.
-// Elements deeper than kvxml_max_depth below the root make the parse fail.
-bool kvxml_parse_content(KVXML_node* root, const xml_char* text);
+// Makes the provisional root (a node "?xml" with "version" "1.0", stored in root at
+// once) and parses its content from text (after any U+FEFF). On failure the root keeps
+// the top-level elements that were complete before the failing one. Elements deeper
+// than kvxml_max_depth below the root make the parse fail.
+bool kvxml_parse_document(KVXML_node*& root, const xml_char* text);
 
 // True when the text's first element is a declaration "?xml" whose attribute list
 // parses and whose "encoding" is "UTF-8" (case-insensitive).

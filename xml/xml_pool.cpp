@@ -41,6 +41,7 @@ struct free_block {
 // object's storage. The platform layer empties the cache at thread end instead.
 struct thread_cache {
     free_block* lists[classes + 1];
+    free_block* chunks[kvxml_chunk_kinds];
     std::size_t cached;  // bytes held
     bool started;        // the thread-end hook has been asked for
     bool closed;         // emptied at thread end: blocks go straight back to the heap
@@ -75,19 +76,56 @@ void* kvxml_pool_alloc(std::size_t n) noexcept {
     return block;
 }
 
+namespace {
+// Whether a wiped block of `bytes` may go into the cache; starts the thread-end hook.
+bool may_cache(thread_cache& c, std::size_t bytes) noexcept {
+    if (c.closed || c.cached + bytes > kvxml_pool_limit) return false;
+    if (!c.started) {
+        c.started = true;
+        if (kvxml_pool_thread_start) kvxml_pool_thread_start();
+    }
+    return true;
+}
+}  // namespace
+
+void* kvxml_pool_alloc_chunk(int kind) noexcept {
+    const std::size_t bytes = kvxml_chunk_bytes(kind);
+    thread_cache& c = cache;
+    void* block = c.chunks[kind];
+    if (!block) return std::malloc(bytes);
+    KVXML_UNPOISON(block, bytes);
+    c.chunks[kind] = static_cast<free_block*>(block)->next;
+    static_cast<free_block*>(block)->next = nullptr;
+    c.cached -= bytes;
+    return block;
+}
+
+void kvxml_pool_free_chunk(void* p, int kind, std::size_t used) noexcept {
+    if (!p) return;
+    const std::size_t bytes = kvxml_chunk_bytes(kind);
+    KVXML_UNPOISON(p, bytes);
+    kv_memory::wipe(p, used < sizeof(free_block) ? sizeof(free_block) : used);
+    thread_cache& c = cache;
+    if (!may_cache(c, bytes)) {
+        std::free(p);
+        return;
+    }
+    auto* b = static_cast<free_block*>(p);
+    b->next = c.chunks[kind];
+    c.chunks[kind] = b;
+    c.cached += bytes;
+    KVXML_POISON(p, bytes);
+}
+
 void kvxml_pool_free(void* p, std::size_t n) noexcept {
     if (!p) return;
     const std::size_t cls = class_of(n);
     thread_cache& c = cache;
-    if (cls == 0 || cls > classes || c.closed || c.cached + cls * granule > kvxml_pool_limit) {
+    if (cls == 0 || cls > classes || !may_cache(c, cls * granule)) {
         KVXML_UNPOISON(p, kvxml_pool_round(n));
         kv_memory::wipe(p, kvxml_pool_round(n));
         std::free(p);
         return;
-    }
-    if (!c.started) {
-        c.started = true;
-        if (kvxml_pool_thread_start) kvxml_pool_thread_start();
     }
     KVXML_UNPOISON(p, cls * granule);
     kv_memory::wipe(p, cls * granule);
@@ -101,14 +139,16 @@ void kvxml_pool_free(void* p, std::size_t n) noexcept {
 void kvxml_pool_release_thread_cache() noexcept {
     thread_cache& c = cache;
     c.closed = true;
-    for (free_block*& head : c.lists) {
+    auto free_list = [](free_block*& head) {
         while (head) {
             KVXML_UNPOISON(head, sizeof(free_block));
             free_block* next = head->next;
             std::free(head);
             head = next;
         }
-    }
+    };
+    for (free_block*& head : c.lists) free_list(head);
+    for (free_block*& head : c.chunks) free_list(head);
     c.cached = 0;
 }
 

@@ -3,5 +3,5 @@
 #include "xml/xml_model.h"
 
 // Appends U+FEFF and, when root is not null, the serialization of root at depth 0.
-// The output's length is counted first, so the buffer grows once.
+// The buffer doubles as it fills, so the text is written in one pass.
 void kvxml_serialize(KVXML_node* root, xml_buffer& out);

@@ -1,0 +1,66 @@
+#include "xml/xml_arena.h"
+
+#include <cstring>
+#include <new>
+
+#include "xml/xml_buffer.h"
+#include "xml/xml_pool.h"
+
+namespace {
+// While the arena fills a chunk its count stands this high, so that pieces taken back
+// meanwhile never bring it to zero; leaving the chunk trades the hold for the count of
+// pieces handed out.
+constexpr std::uint32_t filling_hold = 0x80000000u;
+constexpr std::size_t header_bytes = (sizeof(kvxml_chunk) + 7) & ~std::size_t{7};
+
+void chunk_drop(kvxml_chunk* chunk, std::uint32_t count) noexcept {
+    if (chunk->live.fetch_sub(count, std::memory_order_acq_rel) != count) return;
+    const int kind = chunk->kind;
+    const std::size_t used = chunk->used;
+    chunk->~kvxml_chunk();
+    kvxml_pool_free_chunk(chunk, kind, used);
+}
+}  // namespace
+
+void kvxml_chunk_release(kvxml_chunk* chunk) noexcept { chunk_drop(chunk, 1); }
+
+void kvxml_release_batch::flush() noexcept {
+    if (count_) chunk_drop(chunk_, count_);
+    chunk_ = nullptr;
+    begin_ = end_ = nullptr;
+    count_ = 0;
+}
+
+void kvxml_release_batch::switch_to(kvxml_chunk* chunk) noexcept {
+    flush();
+    chunk_ = chunk;
+    begin_ = reinterpret_cast<const char*>(chunk);
+    end_ = begin_ + kvxml_chunk_bytes(chunk->kind);
+}
+
+void kvxml_arena::next_chunk(std::size_t n) {
+    leave();
+    // Chunks double from the first kind up to the largest, so a small envelope takes
+    // one small chunk and a large one few large ones; a piece larger than the largest
+    // chunk asks for nothing here (the caller keeps such pieces out of the arena).
+    int kind = next_kind_;
+    while (kind + 1 < kvxml_chunk_kinds && header_bytes + n > kvxml_chunk_bytes(kind)) ++kind;
+    if (header_bytes + n > kvxml_chunk_bytes(kind)) throw std::bad_alloc();
+    void* block = kvxml_pool_alloc_chunk(kind);
+    if (!block) throw std::bad_alloc();
+    current_ = new (block) kvxml_chunk{{filling_hold}, static_cast<std::uint32_t>(header_bytes), kind};
+    room_ = kvxml_chunk_bytes(kind) - header_bytes;
+    handed_ = 0;
+    if (next_kind_ + 1 < kvxml_chunk_kinds) ++next_kind_;
+}
+
+void kvxml_arena::leave() noexcept {
+    if (!current_) return;
+    kvxml_chunk* chunk = current_;
+    current_ = nullptr;
+    room_ = 0;
+    // Trade the hold for the pieces handed out: live becomes handed_ minus those already
+    // taken back, and the chunk goes when that is zero.
+    chunk->live.fetch_add(handed_, std::memory_order_relaxed);
+    chunk_drop(chunk, filling_hold);
+}
