@@ -137,6 +137,13 @@ registered() {  # what a working install holds: the program's own registration a
     value_is "HKCR\\TypeLib\\$typelib\\1.0\\409\\win64" "" "$exe"
   check "$1: the service is running" service_running
 }
+# The event viewer's view: message 0 of the message file registered for the service's
+# source, read by KV_EVENT_MESSAGE_PROBE (packaging/tests/event_message_probe_win.cpp).
+event_log_text() {
+  hex() { od -An -tx1 | tr -d ' \n'; }
+  check "$1: the event-log source shows \"Service started.\\r\\n\"" test \
+    "$(w "$KV_EVENT_MESSAGE_PROBE" "$service" "Service started" | hex)" = "$(printf 'Service started.\r\n' | hex)"
+}
 user_data_kept() {
   check "$1: the per-user trace switch is kept" value_is "$logging_key" EnableUserModeTrace 0x1
   check "$1: the recorded agent GUID is kept" value_is "$product_key" CurrentAgentGUID "$agent_guid"
@@ -156,6 +163,7 @@ snapshot before
 say "== install $(basename "$msi")"
 msiexec_step install /i "$(win_path "$msi")"
 registered install
+event_log_text install
 
 # What the users and the service have recorded meanwhile: the trace switch of this user
 # (on) and the agent GUID the service records.
