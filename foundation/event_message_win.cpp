@@ -7,10 +7,10 @@ namespace {
 constexpr wchar_t application_log_key[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
 constexpr wchar_t message_file_value[] = L"EventMessageFile";
 
-// The registered file, expanded by RegGetValueW when it is a REG_EXPAND_SZ.
+// The registered file. RRF_RT_REG_SZ admits a REG_EXPAND_SZ too, expanded by RegGetValueW.
 DWORD registered_message_file(const wchar_t* source, std::wstring& file) {
     const std::wstring key = std::wstring(application_log_key) + source;
-    constexpr DWORD text_types = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ;
+    constexpr DWORD text_types = RRF_RT_REG_SZ;
     DWORD bytes = 0;
     LSTATUS status = ::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), message_file_value, text_types,
                                     nullptr, nullptr, &bytes);

@@ -155,6 +155,9 @@ say "prefix $prefix"
 # prefix is given the value a workstation has.
 w reg add 'HKLM\System\CurrentControlSet\Control\Session Manager\Memory Management' \
   /v ClearPageFileAtShutdown /t REG_DWORD /d 0 /f >/dev/null
+# A workstation's Application log holds sources of the system's; Wine's is an empty key,
+# which its installer deletes along with the product's source. One of them stands in.
+w reg add 'HKLM\System\CurrentControlSet\Services\Eventlog\Application\Application Error' /f >/dev/null
 check "before: nothing of the product in the prefix" eval \
   'absent service_exists && absent key_exists "HKCR\\AppID\\$appid" && absent key_exists "HKCR\\CLSID\\$clsid" &&
    absent key_exists "HKCU\\Software\\Quillon" && absent key_exists "HKLM\\SOFTWARE\\Quillon"'
