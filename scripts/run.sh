@@ -102,7 +102,7 @@ uninstall_package() {  # uninstall_package [PRODUCT]: by default the package fil
   w reg delete "HKCR\\TypeLib\\$type_library\\1.0\\0" /f >/dev/null 2>&1
   msiexec "$build/run-uninstall.log" /x "${1:-$(win_path "$msi")}"
 }
-# The product codes of every installed version (each build of the package has its own).
+# The product codes of every installed version (each version of the package has its own).
 installed_products() {
   w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
     awk '/^HKEY/ { key = $0 } /DisplayName.*Quillon Cryvane Core Service/ { n = split(key, p, "\\"); print p[n] }'

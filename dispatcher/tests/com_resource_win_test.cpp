@@ -1,6 +1,6 @@
 // The foundation's COM owners. They are tested here, beside the COM code, because the
-// foundation's own test program must not load oleaut32 (which brings in version.dll, a
-// module the library-list test needs unloaded).
+// foundation's own test program must not load oleaut32 (which brings in modules the
+// library-list test may need unloaded).
 #include "foundation/com_resource_win.h"
 
 #include <gtest/gtest.h>

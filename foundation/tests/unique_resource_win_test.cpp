@@ -30,7 +30,8 @@ TEST(UniqueResource, FileHandleTreatsInvalidValueAsEmpty) {
 
 // Each LoadLibrary reference is given back by its own owner.
 TEST(UniqueResource, ModuleReferenceEndsWithItsOwner) {
-    const wchar_t* module_name = L"version.dll";
+    // A module nothing in the process loads (not version.dll: see LibraryList's test).
+    const wchar_t* module_name = L"msimg32.dll";
     ASSERT_EQ(GetModuleHandleW(module_name), nullptr) << "the test needs a module nobody else loaded";
     unique_hmodule first(LoadLibraryW(module_name));
     ASSERT_TRUE(first);

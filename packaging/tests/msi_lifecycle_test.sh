@@ -187,6 +187,13 @@ registered() {  # what a working install holds: the program's own registration a
     value_is "HKCR\\TypeLib\\$typelib\\1.0\\409\\win64" "" "$exe"
   check "$1: the service is running" service_running
 }
+# The event viewer's view: message 0 of the message file registered for the service's
+# source, read by KV_EVENT_MESSAGE_PROBE (packaging/tests/event_message_probe_win.cpp).
+event_log_text() {
+  hex() { od -An -tx1 | tr -d ' \n'; }
+  check "$1: the event-log source shows \"Service started.\\r\\n\"" test \
+    "$(w "$KV_EVENT_MESSAGE_PROBE" "$service" "Service started" | hex)" = "$(printf 'Service started.\r\n' | hex)"
+}
 user_data_kept() {
   check "$1: the per-user trace switch is kept" value_is "$logging_key" EnableUserModeTrace 0x1
   check "$1: the recorded agent GUID is kept" value_is "$product_key" CurrentAgentGUID "$agent_guid"
@@ -201,6 +208,9 @@ w reg add 'HKLM\System\CurrentControlSet\Control\Session Manager\Memory Manageme
 # Test bed: the manager component's double and the management agent's identity.
 w regsvr32 /s "$(win_path "$manager_double")" || fail "regsvr32 of the manager double"
 w reg add "$agent_key" /v AgentGUID /d "$agent_guid" /f /reg:64 >/dev/null
+# A workstation's Application log holds sources of the system's; Wine's is an empty key,
+# which its installer deletes along with the product's source. One of them stands in.
+w reg add 'HKLM\System\CurrentControlSet\Services\Eventlog\Application\Application Error' /f >/dev/null
 check "before: nothing of the product in the prefix" eval \
   'absent service_exists && absent key_exists "HKCR\\AppID\\$appid" && absent key_exists "HKCR\\CLSID\\$clsid" &&
    absent key_exists "HKCU\\Software\\Quillon" && absent key_exists "HKLM\\SOFTWARE\\Quillon"'
@@ -235,6 +245,7 @@ compare_snapshots before failed-install "the failed install"
 section "install $(basename "$msi")"
 msiexec_step install /i "$(win_path "$msi")"
 registered install
+event_log_text install
 add_alias
 check "install: the service answers a call" answers_call
 version_installed=$(product_version)

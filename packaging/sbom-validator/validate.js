@@ -1,0 +1,26 @@
+// Validates a CycloneDX JSON document with the CycloneDX library's strict validator (the
+// format's published JSON schema for the document's specVersion, formats checked).
+//   node validate.js BOM.json
+// Prints "valid CycloneDX <version>" and exits 0, or prints what is wrong and exits 1.
+'use strict';
+const fs = require('fs');
+const { Validation, Spec } = require('@cyclonedx/cyclonedx-library');
+
+async function main(path) {
+  const text = fs.readFileSync(path, 'utf8');
+  const version = JSON.parse(text).specVersion;
+  if (!Object.values(Spec.Version).includes(version)) {
+    throw new Error(`unknown specVersion ${JSON.stringify(version)}`);
+  }
+  const errors = await new Validation.JsonStrictValidator(version).validate(text);
+  if (errors !== null) {
+    console.log(JSON.stringify(errors, null, 2));
+    throw new Error(`not valid CycloneDX ${version}`);
+  }
+  console.log(`valid CycloneDX ${version}`);
+}
+
+main(process.argv[2]).catch((error) => {
+  console.log(`validate.js: ${error.message}`);
+  process.exit(1);
+});
