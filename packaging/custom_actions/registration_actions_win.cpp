@@ -16,8 +16,9 @@
 // - KeepProgramCopy, UnregisterForRollback, ForgetProgramCopy (a fresh install): the
 //   program is copied before it registers, the registration's rollback unregisters with the
 //   program or, when it is gone, with the copy, and the commit (or that rollback) deletes the
-//   copy. Wine's rollback may remove the installed files before the rollback actions run;
-//   -UnregServer does not depend on where the program lies;
+//   copy. Wine's rollback may remove the installed files before the rollback actions run.
+//   Removing a type library reads the library file the registration names, so the copy
+//   first registers itself (which points the registration at the copy) and then removes it;
 // - FailWhenDeferred: fails on purpose at the end of the install script, so that a test
 //   (or an administrator) sees the whole rollback of a transaction.
 // A deferred or rollback action sees only the property CustomActionData, which the package's
@@ -256,13 +257,15 @@ extern "C" __declspec(dllexport) UINT __stdcall KeepProgramCopy(MSIHANDLE instal
     return ERROR_SUCCESS;
 }
 
-// CustomActionData: the program's path. Runs -UnregServer with it, or with its copy when it
-// is gone, then deletes the copy.
+// CustomActionData: the program's path. Runs -UnregServer with it, or, when it is gone, with
+// its copy after the copy's -RegServer (the registration then names a library file that
+// exists), then deletes the copy.
 extern "C" __declspec(dllexport) UINT __stdcall UnregisterForRollback(MSIHANDLE install) noexcept {
     const std::wstring program = property(install, L"CustomActionData");
     const std::wstring copy = program_copy_path();
-    const std::wstring& runs = file_exists(program) || copy.empty() ? program : copy;
-    run_and_log(install, L"\"" + runs + L"\" -UnregServer", consequence_logged);
+    const bool with_copy = !file_exists(program) && !copy.empty();
+    if (with_copy) run_and_log(install, L"\"" + copy + L"\" -RegServer", consequence_logged);
+    run_and_log(install, L"\"" + (with_copy ? copy : program) + L"\" -UnregServer", consequence_logged);
     if (!copy.empty()) DeleteFileW(copy.c_str());
     return ERROR_SUCCESS;
 }

@@ -50,7 +50,7 @@ msi_failure=1603  # ERROR_INSTALL_FAILURE, what msiexec returns for a rolled-bac
 # - the display entries Wine's desktop adds at each start of a process with a window station
 #   (Control\Video\{...}\0000 GraphicsDriver = null);
 # - the empty folder C:\windows\Installer, where Wine's installer caches packages;
-# - after a rolled-back install, the keys of the package's two components under
+# - after a rolled-back install, the keys of the package's three components under
 #   UserData\S-1-5-18\Components: Wine's rollback takes the product's value out of them and
 #   leaves the keys, empty (a value left in them would still show).
 # - the source list of an installed version (its package folders and the last one used):
@@ -60,7 +60,7 @@ installer_keys='HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer(\\(Features|Pr
 registry_noise="^\\[$installer_keys\\]\$"
 registry_noise+='|^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\ServiceCurrent\] @=dword:'
 registry_noise+='|^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video\\\{[0-9a-f-]+\}(\\0000)?\]( "GraphicsDriver"="null")?$'
-registry_noise+='|^\[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\(BDA9EEC42CB271B458BFF984C6A8443D|BEBE13AB7F935064AB5AAF644A99B9AE)\]$'
+registry_noise+='|^\[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\(BDA9EEC42CB271B458BFF984C6A8443D|BEBE13AB7F935064AB5AAF644A99B9AE|25C4F7B0E1D6A7C4E953A8D2160F3C4B)\]$'
 registry_noise+='|^\[HKEY_LOCAL_MACHINE\\Software\\Classes\\Installer\\Products\\[0-9A-F]{32}\\SourceList(\\Net)?\] ("[0-9]+"=hex\(2\):|"LastUsedSource"=)'
 file_noise='^d \./windows/Installer$'
 
