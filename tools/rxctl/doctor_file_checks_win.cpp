@@ -4,13 +4,16 @@
 #include <softpub.h>
 #include <wintrust.h>
 
-#include "foundation/unique_resource_win.h"
+#include "foundation/event_message_win.h"
 #include "tools/rxctl/console_io.h"
+#include "tools/rxctl/installed_state_win.h"
 #include "tools/rxctl/status_words.h"
 
 namespace doctor {
 namespace {
 
+// The service writes its entries under its own name as source.
+constexpr const wchar_t* event_source_name = installed_state::service_name;
 constexpr wchar_t event_source_key[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QlnVxCoreService";
 constexpr DWORD all_event_types = 7;  // error, warning, information
 
@@ -45,42 +48,6 @@ signature verify(const std::wstring& file, LONG& status) {
 }
 
 std::string file_name(const std::wstring& path) { return text(path.substr(path.find_last_of(L"\\/") + 1)); }
-
-// A REG_SZ or REG_EXPAND_SZ value of the source's key, unexpanded; false when absent.
-bool source_string(HKEY key, const wchar_t* name, std::wstring& value, LSTATUS& status) {
-    DWORD type = 0, bytes = 0;
-    status = RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
-    if (status != ERROR_SUCCESS) return false;
-    if (type != REG_SZ && type != REG_EXPAND_SZ) {
-        status = ERROR_UNSUPPORTED_TYPE;
-        return false;
-    }
-    std::wstring buffer(bytes / sizeof(wchar_t) + 1, L'\0');
-    bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &bytes);
-    if (status != ERROR_SUCCESS) return false;
-    buffer.resize(bytes / sizeof(wchar_t));
-    while (!buffer.empty() && buffer.back() == L'\0') buffer.pop_back();
-    value = buffer;
-    return true;
-}
-
-// Message 0 of the file, loaded as data the way the event viewer reads it.
-bool formats_message_zero(const std::wstring& file, DWORD& error) {
-    const unique_hmodule module(
-        LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-    if (!module) {
-        error = GetLastError();
-        return false;
-    }
-    wchar_t* message = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        module.get(), 0, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-    const unique_hlocal owner(message);
-    error = length == 0 ? GetLastError() : ERROR_SUCCESS;
-    return length != 0;
-}
 
 bool same_path(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
@@ -126,31 +93,23 @@ check event_log_source_check(const std::wstring& exe) {
     c.name = "event-log source";
     c.mend = "reinstall the package";
     const std::string key = "HKLM\\" + text(event_source_key);
-    unique_hkey source;
-    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, event_source_key, 0, KEY_QUERY_VALUE, source.put());
-    if (status == ERROR_FILE_NOT_FOUND) {
-        c.result = verdict::info;
-        c.detail = key + " is not registered: the service's entries show without their text";
+    // Message 0 as the event viewer shows a start entry: through the registered file.
+    const event_message_text message = application_event_message(event_source_name, 0, L"Service started");
+    if (message.message_file.empty()) {
+        c.problem(key + "\\EventMessageFile is missing (" + error_words(message.error) +
+                  "): the service's entries show without their text");
         return c;
     }
-    std::wstring message_file;
-    if (status != ERROR_SUCCESS || !source_string(source.get(), L"EventMessageFile", message_file, status)) {
-        c.problem(key + "\\EventMessageFile cannot be read (" + error_words(static_cast<DWORD>(status)) + ")");
-        return c;
-    }
-    wchar_t expanded[MAX_PATH * 2];
-    const DWORD length = ExpandEnvironmentStringsW(message_file.c_str(), expanded, MAX_PATH * 2);
-    if (length != 0 && length <= MAX_PATH * 2) message_file = expanded;
-    if (!exe.empty() && !same_path(message_file, exe))
-        c.problem("its EventMessageFile is " + text(message_file) + ", not " + text(exe));
-    DWORD types = 0, type = 0, bytes = sizeof types;
-    status = RegQueryValueExW(source.get(), L"TypesSupported", nullptr, &type, reinterpret_cast<BYTE*>(&types), &bytes);
-    if (status != ERROR_SUCCESS || type != REG_DWORD) c.problem(key + "\\TypesSupported is missing or not a REG_DWORD");
+    if (!exe.empty() && !same_path(message.message_file, exe))
+        c.problem("its EventMessageFile is " + text(message.message_file) + ", not " + text(exe));
+    DWORD types = 0, bytes = sizeof types;
+    const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, event_source_key, L"TypesSupported", RRF_RT_REG_DWORD,
+                                        nullptr, &types, &bytes);
+    if (status != ERROR_SUCCESS) c.problem(key + "\\TypesSupported is missing or not a REG_DWORD");
     else if (types != all_event_types) c.problem("its TypesSupported is " + std::to_string(types) + ", not 7");
-    DWORD error = 0;
-    if (!formats_message_zero(message_file, error))
-        c.problem(text(message_file) + " gives no message 0 (" + error_words(error) + ")");
-    if (c.result != verdict::fail) c.detail = key + ": " + text(message_file) + ", types 7, message 0 formats";
+    if (message.error != ERROR_SUCCESS)
+        c.problem(text(message.message_file) + " gives no message 0 (" + error_words(message.error) + ")");
+    if (c.result != verdict::fail) c.detail = key + ": " + text(message.message_file) + ", types 7, message 0 formats";
     return c;
 }
 

@@ -117,7 +117,7 @@ constexpr command_form doctor_forms[] = {
      "LocalSystem, its path), the AppID and its LocalService value, the class\n"
      "and the ProgIDs pointing at the executable, the type library, the\n"
      "event-log source (its message file is the executable, TypesSupported 7,\n"
-     "message 0 formats; INFO while it is not registered), the manager\n"
+     "message 0 formats; the package registers it), the manager\n"
      "component's class, the vault device, the service running, its start event.\n"
      "The executable is PATH, else KvRxCoreService.exe beside rxctl.exe, else the\n"
      "one the service runs. A mend names only the product's own program\n"

@@ -22,7 +22,7 @@ namespace {
 
 const std::vector<std::string> check_names = {
     "executable", "service configuration", "AppID", "class", "ProgIDs", "type library",
-    "manager component", "vault device", "service running", "start event", "tracing"};
+    "manager component", "vault device", "service running", "start event", "event-log source", "tracing"};
 
 std::string ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }  // ASCII paths
 
@@ -61,9 +61,30 @@ bool misconfigure_service() {
     return static_cast<bool>(service);
 }
 
+// The event-log source as the package writes it (the program's own registration does not).
+const wchar_t event_source_key[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QlnVxCoreService";
+bool register_event_source(DWORD types) {
+    const std::wstring file = registration_test::service_exe();
+    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, event_source_key, L"EventMessageFile", REG_SZ, file.c_str(),
+                           static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
+           RegSetKeyValueW(HKEY_LOCAL_MACHINE, event_source_key, L"TypesSupported", REG_DWORD, &types,
+                           sizeof types) == ERROR_SUCCESS;
+}
+void remove_event_source() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, event_source_key);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, event_source_key);
+}
+// Registered for one test's life.
+struct registered_event_source {
+    const bool ok = register_event_source(7);
+    ~registered_event_source() { remove_event_source(); }
+};
+
 TEST(DoctorCommand, AHealthyInstallThenTheServiceStopped) {
     service_host_test::registered_service service;  // "Service", doubles, alias, tracing on
     ASSERT_TRUE(service.ready());
+    const registered_event_source event_source;
+    ASSERT_TRUE(event_source.ok);
     ASSERT_TRUE(service_host_test::start_service());
     ASSERT_TRUE(service_host_test::wait_for_start_event(30000));
     const std::string exe = ascii(registration_test::service_exe());
@@ -85,24 +106,14 @@ TEST(DoctorCommand, AHealthyInstallThenTheServiceStopped) {
     }
     EXPECT_NE(run_rxctl(L"doctor").out.find(exe + " (the service's program)"), std::string::npos);
 
-    // The event-log source: not registered (information only), as the package registers it,
-    // then with a wrong type mask. The test programs are unsigned: information only.
-    const wchar_t source_key[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QlnVxCoreService";
-    const std::wstring message_file = registration_test::service_exe();
-    EXPECT_EQ(verdict_of(run_rxctl(L"doctor").out, "event-log source"), "INFO");
+    // The event-log source with a wrong type mask, then missing. The test programs are
+    // unsigned: information only.
     EXPECT_EQ(verdict_of(run_rxctl(L"doctor").out, "signatures"), "INFO");
-    DWORD types = 7;
-    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, source_key, L"EventMessageFile", REG_SZ, message_file.c_str(),
-                              static_cast<DWORD>((message_file.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, source_key, L"TypesSupported", REG_DWORD, &types, sizeof types), 0);
-    EXPECT_EQ(verdict_of(run_rxctl(L"doctor").out, "event-log source"), "OK  ");
-    types = 3;
-    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, source_key, L"TypesSupported", REG_DWORD, &types, sizeof types), 0);
+    ASSERT_TRUE(register_event_source(3));
     EXPECT_NE(line_of(run_rxctl(L"doctor").out, "event-log source").find("its TypesSupported is 3, not 7"),
               std::string::npos);
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, source_key);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, source_key);
+    remove_event_source();
+    EXPECT_EQ(line_of(run_rxctl(L"doctor").out, "event-log source").rfind("FAIL  event-log source: HKLM\\SYSTEM", 0), 0u);
 
     ASSERT_TRUE(service_host_test::stop_service());
     const rxctl_result r = run_rxctl(L"doctor");
@@ -129,6 +140,8 @@ TEST(DoctorCommand, AHealthyInstallThenTheServiceStopped) {
 TEST(DoctorCommand, EachBrokenPieceFailsItsCheckAndThePrintedMendRepairsIt) {
     service_host_test::registered_service service;  // registered, not started
     ASSERT_TRUE(service.ready());
+    const registered_event_source event_source;
+    ASSERT_TRUE(event_source.ok);
     const std::wstring exe = registration_test::service_exe();
     const std::string register_mend = "mend: \"" + ascii(exe) + "\" -Service";
     const std::function<bool()> register_again = [&] { return registration_test::run(exe, L"-Service") == 0; };
