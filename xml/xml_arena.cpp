@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/kv_memory.h"
 #include "xml/xml_buffer.h"
 #include "xml/xml_pool.h"
 
@@ -13,29 +14,37 @@ namespace {
 constexpr std::uint32_t filling_hold = 0x80000000u;
 constexpr std::size_t header_bytes = (sizeof(kvxml_chunk) + 7) & ~std::size_t{7};
 
+// The pieces were wiped as they were taken back; the chunk's header holds no text.
 void chunk_drop(kvxml_chunk* chunk, std::uint32_t count) noexcept {
     if (chunk->live.fetch_sub(count, std::memory_order_acq_rel) != count) return;
     const int kind = chunk->kind;
-    const std::size_t used = chunk->used;
     chunk->~kvxml_chunk();
-    kvxml_pool_free_chunk(chunk, kind, used);
+    kvxml_pool_free_chunk(chunk, kind);
 }
 }  // namespace
 
-void kvxml_chunk_release(kvxml_chunk* chunk) noexcept { chunk_drop(chunk, 1); }
+void kvxml_arena_text_release(const xml_char* text) noexcept {
+    const kvxml_piece piece = kvxml_piece_of(text);
+    kv_memory::wipe(piece.begin, piece.bytes);
+    chunk_drop(piece.chunk, 1);
+}
+
+void kvxml_release_batch::wipe_run() noexcept {
+    if (run_end_ != run_begin_) kv_memory::wipe(run_begin_, static_cast<std::size_t>(run_end_ - run_begin_));
+    run_begin_ = run_end_ = nullptr;
+}
 
 void kvxml_release_batch::flush() noexcept {
+    // Wiped before the count falls: at zero the chunk may be reused at once.
+    wipe_run();
     if (count_) chunk_drop(chunk_, count_);
     chunk_ = nullptr;
-    begin_ = end_ = nullptr;
     count_ = 0;
 }
 
 void kvxml_release_batch::switch_to(kvxml_chunk* chunk) noexcept {
     flush();
     chunk_ = chunk;
-    begin_ = reinterpret_cast<const char*>(chunk);
-    end_ = begin_ + kvxml_chunk_bytes(chunk->kind);
 }
 
 void kvxml_arena::next_chunk(std::size_t n) {

@@ -3,12 +3,13 @@
 // once and usually frees them together; the arena carves them out of large chunks one
 // after the other instead of taking a heap block for each.
 //
-// Every piece still lives and dies on its own: a chunk counts the pieces it has handed
-// out and not yet taken back, and goes back to the per-thread cache (xml_pool.h) when
-// the count falls to zero, with every byte it handed out wiped. So a node that a client
-// moves into another document, or releases early, behaves as a heap block would; its
-// chunk lives until its last piece is gone. The count is atomic: pieces of one chunk may
-// end up in documents used on different threads.
+// Every piece still lives and dies on its own: it is wiped when it is taken back, and a
+// chunk counts the pieces it has handed out and not yet taken back, and goes back to the
+// per-thread cache (xml_pool.h) when the count falls to zero. So a node that a client
+// moves into another document, or keeps after releasing the rest, behaves as a heap
+// block would: nothing released lingers unwiped, and a chunk lives until its last piece
+// is gone. The count is atomic: pieces of one chunk may end up in documents used on
+// different threads.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -22,44 +23,69 @@ struct kvxml_chunk {
     int kind;                         // the pool's chunk kind (its size)
 };
 
-// Takes one piece back from its chunk.
-void kvxml_chunk_release(kvxml_chunk* chunk) noexcept;
+// Every text array of the arena, and every name in a block with its node or attribute,
+// carries in the 8 bytes before its first unit where it lies: the header's offset in
+// its chunk, and the bytes of its piece before the header (the node or attribute) and
+// from the header on (the text, its NUL and the rounding to 8 bytes).
+struct kvxml_piece_header {
+    std::uint32_t offset;
+    std::uint16_t before;
+    std::uint16_t after;
+};
+static_assert(sizeof(kvxml_piece_header) == 8);
 
-// Text arrays carry their chunk in the 8 bytes before their first unit.
-inline kvxml_chunk* kvxml_text_chunk(const xml_char* text) noexcept {
+struct kvxml_piece {
     kvxml_chunk* chunk;
-    std::memcpy(&chunk, reinterpret_cast<const char*>(text) - sizeof(chunk), sizeof(chunk));
-    return chunk;
+    char* begin;
+    std::size_t bytes;
+};
+inline kvxml_piece kvxml_piece_of(const xml_char* text) noexcept {
+    char* at = reinterpret_cast<char*>(const_cast<xml_char*>(text)) - sizeof(kvxml_piece_header);
+    kvxml_piece_header h;
+    std::memcpy(&h, at, sizeof(h));
+    return {reinterpret_cast<kvxml_chunk*>(at - h.offset), at - h.before, std::size_t{h.before} + h.after};
 }
-inline void kvxml_arena_text_release(xml_char* text) noexcept { kvxml_chunk_release(kvxml_text_chunk(text)); }
 
-// Pieces taken back one after the other mostly share a chunk (a tree is released in
-// about the order it was built): the batch counts them and takes them back from each
-// chunk at once, when the next piece is from another chunk and at its end.
+// Wipes one piece and takes it back from its chunk (its text, or its name in its block).
+void kvxml_arena_text_release(const xml_char* text) noexcept;
+
+// Pieces taken back one after the other mostly share a chunk and lie side by side (a
+// tree is released in about the order it was built): the batch wipes each run of
+// adjacent pieces at once, when the next piece does not join it, and takes the pieces
+// back from each chunk at once, when the next piece is from another chunk and at its end.
+// A piece is wiped no earlier than the next piece that does not join its run is given:
+// its owner may still read it until then.
 class kvxml_release_batch {
 public:
     kvxml_release_batch() noexcept = default;
     ~kvxml_release_batch() { flush(); }
     kvxml_release_batch(const kvxml_release_batch&) = delete;
     kvxml_release_batch& operator=(const kvxml_release_batch&) = delete;
-    void release(kvxml_chunk* chunk, std::uint32_t pieces = 1) noexcept {
-        if (chunk != chunk_) switch_to(chunk);
+    // The piece of a text array, or a node's or attribute's block through its name
+    // (which counts as two pieces, the block and the name).
+    void release(const xml_char* text, std::uint32_t pieces = 1) noexcept {
+        const kvxml_piece piece = kvxml_piece_of(text);
+        if (piece.chunk != chunk_) switch_to(piece.chunk);
         count_ += pieces;
-    }
-    // A text array: when it lies in the chunk of the batch, its header need not be read.
-    void release_text(const xml_char* text) noexcept {
-        const char* at = reinterpret_cast<const char*>(text);
-        if (at > begin_ && at < end_) ++count_;
-        else release(kvxml_text_chunk(text));
+        if (piece.begin == run_end_) {
+            run_end_ += piece.bytes;
+        } else if (piece.begin + piece.bytes == run_begin_) {
+            run_begin_ = piece.begin;
+        } else {
+            wipe_run();
+            run_begin_ = piece.begin;
+            run_end_ = piece.begin + piece.bytes;
+        }
     }
     void flush() noexcept;
 
 private:
     void switch_to(kvxml_chunk* chunk) noexcept;
+    void wipe_run() noexcept;
 
     kvxml_chunk* chunk_ = nullptr;
-    const char* begin_ = nullptr;  // the chunk's bytes
-    const char* end_ = nullptr;
+    char* run_begin_ = nullptr;  // the run of adjacent pieces not yet wiped
+    char* run_end_ = nullptr;
     std::uint32_t count_ = 0;
 };
 
@@ -85,15 +111,17 @@ public:
     }
     // Texts longer than this stay out of the arena (they take a heap block of their own).
     static constexpr std::int32_t largest_text = 8192;
+    static_assert(sizeof(kvxml_piece_header) + (largest_text + 1) * sizeof(xml_char) + 7 <= 0xFFFF,
+                  "a text's piece fits its header's 16-bit size");
     // An array for `units` units and a NUL, to be released with kvxml_arena_text_release;
     // null when units exceeds largest_text.
     xml_char* allocate_text(std::int32_t units) {
         if (units > largest_text) return nullptr;
         kvxml_chunk* chunk = nullptr;
-        char* p = static_cast<char*>(
-            allocate(sizeof(kvxml_chunk*) + (static_cast<std::size_t>(units) + 1) * sizeof(xml_char), chunk));
-        std::memcpy(p, &chunk, sizeof(chunk));
-        return reinterpret_cast<xml_char*>(p + sizeof(chunk));
+        const std::size_t bytes = text_bytes(units);
+        char* p = static_cast<char*>(allocate(bytes, chunk));
+        write_header(p, chunk, 0, bytes);
+        return reinterpret_cast<xml_char*>(p + sizeof(kvxml_piece_header));
     }
     // A T followed by a text of `units` units (and a NUL) in one block; the text (stored
     // at *text) is released on its own with kvxml_arena_text_release. Null when units
@@ -102,15 +130,24 @@ public:
     void* allocate_with_text(std::int32_t units, kvxml_chunk*& chunk, xml_char*& text) {
         if (units > largest_text) return nullptr;
         constexpr std::size_t head = (sizeof(T) + 7) & ~std::size_t{7};
-        char* p = static_cast<char*>(allocate(head + sizeof(kvxml_chunk*) +
-                                                  (static_cast<std::size_t>(units) + 1) * sizeof(xml_char),
-                                              chunk, 2));
-        std::memcpy(p + head, &chunk, sizeof(chunk));
-        text = reinterpret_cast<xml_char*>(p + head + sizeof(chunk));
+        const std::size_t bytes = text_bytes(units);
+        char* p = static_cast<char*>(allocate(head + bytes, chunk, 2));
+        write_header(p + head, chunk, head, bytes);
+        text = reinterpret_cast<xml_char*>(p + head + sizeof(kvxml_piece_header));
         return p;
     }
 
 private:
+    // A text's header and units with the NUL, rounded to 8 bytes (at most 16400 bytes).
+    static std::size_t text_bytes(std::int32_t units) noexcept {
+        return (sizeof(kvxml_piece_header) + (static_cast<std::size_t>(units) + 1) * sizeof(xml_char) + 7) &
+               ~std::size_t{7};
+    }
+    static void write_header(char* at, kvxml_chunk* chunk, std::size_t before, std::size_t after) noexcept {
+        const kvxml_piece_header h{static_cast<std::uint32_t>(at - reinterpret_cast<char*>(chunk)),
+                                   static_cast<std::uint16_t>(before), static_cast<std::uint16_t>(after)};
+        std::memcpy(at, &h, sizeof(h));
+    }
     void next_chunk(std::size_t n);
     void leave() noexcept;  // drops the hold on the current chunk
 

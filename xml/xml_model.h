@@ -27,7 +27,7 @@ public:
     }
     // An attribute in the arena: its name is an arena text in the same block, right after
     // it (kvxml_arena::allocate_with_text); names never change, so an attribute lives in
-    // the arena exactly when its name is an adopted text (see kvxml_chunk_of).
+    // the arena exactly when its name is an adopted text.
     KVXML_attrib(xml_char* arena_name, std::int32_t name_length) noexcept
         : name(xml_buffer::unallocated), value(xml_buffer::unallocated), next(nullptr), prev(nullptr) {
         name.adopt(arena_name, name_length);
@@ -104,12 +104,6 @@ private:
     ~KVXML_node();  // only release() ends a node
     friend void kvxml_free(KVXML_node*, kvxml_release_batch&) noexcept;
 };
-
-// The arena chunk holding a node or attribute, found through its name; null for a heap
-// block (whose name is a heap array of its own, or none).
-inline kvxml_chunk* kvxml_chunk_of(const xml_buffer& name) noexcept {
-    return name.adopted() ? kvxml_text_chunk(name.c_str()) : nullptr;
-}
 
 // Ends one node (its attributes too, not its children) or one attribute, wherever it
 // lives; the batch takes back the arena pieces.

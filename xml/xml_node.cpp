@@ -69,40 +69,51 @@ KVXML_node::~KVXML_node() {
 }
 
 namespace {
-void give_back(xml_buffer& b, kvxml_release_batch& batch) noexcept {
-    if (xml_char* t = b.give_up_arena_text()) batch.release_text(t);
-    else b.~xml_buffer();  // a heap array a client gave it, or none
+// Takes an adopted arena text out of the buffer (returned, for the batch), or ends the
+// heap array a client gave it (null returned).
+xml_char* take_text(xml_buffer& b) noexcept {
+    xml_char* t = b.give_up_arena_text();
+    if (!t) b.~xml_buffer();
+    return t;
 }
 
+// The pieces go to the batch in the order the parser made them (block, then value or
+// text), so that they join one run; every field is read before its piece goes.
 void free_attribute(KVXML_attrib* attribute, kvxml_release_batch& batch) noexcept {
-    kvxml_chunk* chunk = kvxml_chunk_of(attribute->name);
-    if (!chunk) {
+    if (!attribute->name.adopted()) {
         delete attribute;  // its buffers may still hold arena texts: they take them back
         return;
     }
     // An arena attribute shares its block with its name, which never changes: the block
-    // is two pieces. With the value given back its buffers hold nothing more, so the
+    // is two pieces. With the value taken out its buffers hold nothing more, so the
     // attribute needs no destructor run.
-    give_back(attribute->value, batch);
-    batch.release(chunk, 2);
+    const xml_char* value = take_text(attribute->value);
+    batch.release(attribute->name.c_str(), 2);
+    if (value) batch.release(value);
 }
 }  // namespace
 
 void kvxml_free(KVXML_node* node, kvxml_release_batch& batch) noexcept {
-    for (KVXML_attrib* a = node->first_attribute; a;) {
+    KVXML_attrib* a = node->first_attribute;
+    node->first_attribute = nullptr;
+    if (!node->name.adopted()) {
+        while (a) {
+            KVXML_attrib* next = a->next;
+            free_attribute(a, batch);
+            a = next;
+        }
+        delete node;
+        return;
+    }
+    // As for attributes: the node's block holds its name, and its text is taken out.
+    const xml_char* text = take_text(node->text);
+    batch.release(node->name.c_str(), 2);
+    while (a) {
         KVXML_attrib* next = a->next;
         free_attribute(a, batch);
         a = next;
     }
-    node->first_attribute = nullptr;
-    kvxml_chunk* chunk = kvxml_chunk_of(node->name);
-    if (!chunk) {
-        delete node;
-        return;
-    }
-    // As for attributes: the node's block holds its name, and its text is given back.
-    give_back(node->text, batch);
-    batch.release(chunk, 2);
+    if (text) batch.release(text);
 }
 
 void kvxml_free(KVXML_attrib* attribute) noexcept {

@@ -110,6 +110,8 @@ inline bool same_name(const xml_buffer& name, const name_run& run) noexcept {
 
 class parser {
 public:
+    // text: the whole text to be read (NUL-terminated); the block scans stop before its NUL.
+    explicit parser(const xml_char* text) noexcept : end_(text + xml_length(text)) {}
     // The attribute list of a start tag; the position ends after ">" and its skip.
     bool parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed);
     bool parse_content(KVXML_node* receiver, const xml_char*& p, int depth, bool top);
@@ -139,6 +141,7 @@ private:
     kvxml_arena arena_;   // the tree's nodes, attributes and texts; declared before the
                           // index, which does not outlive it
     kvxml_attribute_index attributes_;
+    const xml_char* end_;  // the text's NUL
 };
 
 // Copies [p, end) to dst without its carriage returns and line feeds; returns the end
@@ -216,7 +219,7 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
         // Name: everything up to "=", trailing white space trimmed.
         const xml_char* name_start = p;
         bool unused = false;
-        p = kvxml_scan(p, key_scan, unused);
+        p = kvxml_scan(p, end_, key_scan, unused);
         if (*p != u'=') return false;  // ">" or the end before "="
 
         const xml_char* name_end = p;
@@ -228,7 +231,7 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
         // Value: up to the same quote; line breaks dropped; ">" or the end fail.
         const xml_char* value_start = p;
         bool special = false;  // a line break or "&" in it
-        p = kvxml_scan(p, quote == u'"' ? double_quoted_scan : single_quoted_scan, special);
+        p = kvxml_scan(p, end_, quote == u'"' ? double_quoted_scan : single_quoted_scan, special);
         if (*p != quote) return false;  // ">" or the end
         KVXML_attrib* slot =
             attributes_.slot(name_start, static_cast<std::int32_t>(name_end - name_start));
@@ -289,7 +292,7 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
         const int child_depth = (top && !receiver->first_child && declaration) ? depth : depth + 1;
         const xml_char* content = p;
         bool seen = false;  // a line break or "&" in the text
-        const xml_char* text_end = kvxml_scan(content, text_scan, seen);
+        const xml_char* text_end = kvxml_scan(content, end_, text_scan, seen);
         if (!declaration && text_end[0] == u'<' && text_end[1] == u'/') {
             // The commonest element: no child and no comment, its content ends at the
             // first "<", an end tag. Parsing that content would stop right there.
@@ -319,7 +322,7 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
 }  // namespace
 
 bool kvxml_parse_document(KVXML_node*& root, const xml_char* text) {
-    parser reader;
+    parser reader(text);
     root = reader.make_declaration();
     const xml_char* p = text;
     return reader.parse_content(root, p, 0, true);
@@ -334,7 +337,7 @@ bool kvxml_declares_utf8(const xml_char* text) {
     if (!read_tag_name(p, name)) return false;
     if (!kvxml_equal_run_nocase(KVXML_TEXT("?xml"), name.start, name.length)) return false;
     kvxml_node_guard declaration(new KVXML_node(name.start, name.length));
-    parser reader;
+    parser reader(p);
     bool closed = false;
     if (!reader.parse_attributes(p, declaration.node, closed)) return false;
     return xml_equal_nocase(declaration.node->get_attribute_value(KVXML_TEXT("encoding")),

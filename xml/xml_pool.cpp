@@ -100,11 +100,10 @@ void* kvxml_pool_alloc_chunk(int kind) noexcept {
     return block;
 }
 
-void kvxml_pool_free_chunk(void* p, int kind, std::size_t used) noexcept {
+void kvxml_pool_free_chunk(void* p, int kind) noexcept {
     if (!p) return;
     const std::size_t bytes = kvxml_chunk_bytes(kind);
     KVXML_UNPOISON(p, bytes);
-    kv_memory::wipe(p, used < sizeof(free_block) ? sizeof(free_block) : used);
     thread_cache& c = cache;
     if (!may_cache(c, bytes)) {
         std::free(p);

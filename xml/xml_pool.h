@@ -25,14 +25,14 @@ std::size_t kvxml_pool_round(std::size_t n) noexcept;
 void kvxml_pool_free(void* p, std::size_t n) noexcept;
 
 // The parser's chunks (xml_arena.h): blocks of kvxml_chunk_bytes(k) bytes, k below
-// kvxml_chunk_kinds, cached per thread like the small blocks. A chunk is given back with
-// the count of its leading bytes that were ever used: only those are wiped, the rest was
-// never written.
+// kvxml_chunk_kinds, cached per thread like the small blocks. The arena wipes every piece
+// of a chunk as it is taken back, so a chunk comes back already wiped (its header holds
+// only counts) and is not wiped again here.
 inline constexpr int kvxml_chunk_kinds = 7;
 constexpr std::size_t kvxml_chunk_bytes(int kind) noexcept { return std::size_t{4096} << kind; }
 // A block of kvxml_chunk_bytes(kind) bytes; null when memory runs out.
 void* kvxml_pool_alloc_chunk(int kind) noexcept;
-void kvxml_pool_free_chunk(void* p, int kind, std::size_t used) noexcept;
+void kvxml_pool_free_chunk(void* p, int kind) noexcept;
 
 // Called on a thread the first time it caches a block; the platform layer sets it to
 // arrange for kvxml_pool_release_thread_cache at the end of the thread.

@@ -2,11 +2,14 @@
 // stay ordinary heap blocks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "xml/xml_arena.h"
 #include "xml/xml_pool.h"
 #include "xml_test_support.h"
 
@@ -73,6 +76,27 @@ std::size_t unwiped_cached_blocks() {
     return unwiped;
 }
 
+// The same for the parser's chunks, past their header: a chunk the cache did not have is
+// zeroed here and given to the cache with the others, so that every chunk a later load
+// takes from the cache starts all zero (a fresh heap chunk may hold anything).
+std::size_t unwiped_cached_chunks() {
+    constexpr std::size_t header = (sizeof(kvxml_chunk) + 7) & ~std::size_t{7};
+    std::size_t unwiped = 0;
+    for (int kind = 0; kind < kvxml_chunk_kinds; ++kind) {
+        const std::size_t bytes = kvxml_chunk_bytes(kind);
+        std::vector<unsigned char*> taken;
+        for (bool cached = true; cached;) {
+            const std::size_t before = kvxml_pool_cached_bytes();
+            taken.push_back(static_cast<unsigned char*>(kvxml_pool_alloc_chunk(kind)));
+            cached = kvxml_pool_cached_bytes() != before;
+            if (cached) unwiped += std::count(taken.back() + header, taken.back() + bytes, 0) != static_cast<std::ptrdiff_t>(bytes - header);
+            std::memset(taken.back(), 0, bytes);
+        }
+        for (unsigned char* chunk : taken) kvxml_pool_free_chunk(chunk, kind);
+    }
+    return unwiped;
+}
+
 TEST(XmlPool, ReleasedTreesGoBackToTheCacheWiped) {
     // Call envelopes carry secrets in names, attributes and texts, short and long; a text
     // that grows moves to larger blocks on the way, leaving each smaller one behind.
@@ -82,6 +106,7 @@ TEST(XmlPool, ReleasedTreesGoBackToTheCacheWiped) {
         "p4ssw0rd p4ssw0rd p4ssw0rd p4ssw0rd p4ssw0rd p4ssw0rd</b><c x='&amp;&lt;'>t</c></a>",
         "<S3cr3tName attribute_with_a_long_name='v'>line\none\nline two</S3cr3tName>",
     };
+    unwiped_cached_chunks();
     for (const char* text : documents) {
         {
             doc_ptr doc = new_doc();
@@ -95,7 +120,22 @@ TEST(XmlPool, ReleasedTreesGoBackToTheCacheWiped) {
         }
         EXPECT_GT(kvxml_pool_cached_bytes(), 0u);
         EXPECT_EQ(0u, unwiped_cached_blocks()) << text;
+        EXPECT_EQ(0u, unwiped_cached_chunks()) << text;
     }
+    // A node a client keeps holds its chunk after its document goes; the rest of the
+    // document is wiped meanwhile, around it, and the node itself when it goes.
+    doc_ptr keeper = new_doc();
+    keeper->create_new();
+    {
+        doc_ptr doc = new_doc();
+        ASSERT_EQ(1, doc->load_from_string(X(documents[1]).c_str()));
+        keeper->get_root()->append_child(doc->get_root()->get_child(0, nullptr)->get_child(0, nullptr));
+    }
+    KV_xml_node* kept = keeper->get_root()->get_child(0, nullptr);
+    EXPECT_EQ(X("b"), xml_string(kept->get_name()));
+    EXPECT_EQ(X("p4ssw0rd p4ssw0rd"), xml_string(kept->get_text()).substr(0, 17));
+    keeper.reset();
+    EXPECT_EQ(0u, unwiped_cached_chunks());
 }
 
 #if defined(__SANITIZE_ADDRESS__)
