@@ -13,6 +13,7 @@
 #   - identity: a version resource (company "Quillon", product "Quillon Cryvane", the original
 #     file name, a description and a copyright) whose file version the installer's File table
 #     carries, and an application manifest (asInvoker, Windows 10 and 11).
+# For every DLL in the package's Binary table (its custom actions): the hardening above.
 # For the package: every file versioned, the event-log source's two registry values.
 # Prints one line a check; exits 1 when any fails.
 set -uo pipefail
@@ -35,8 +36,9 @@ msiinfo export "$msi" Registry >"$work/Registry.idt"
 mapfile -t exes < <(find "$work" -iname '*.exe' -o -iname '*.dll' | sort)
 [ ${#exes[@]} -gt 0 ] || { echo "FAIL  $msi: no executable in the package"; exit 1; }
 
-for exe in "${exes[@]}"; do
-  name=$(basename "$exe") info=$work/$name
+# The hardening every shipped PE carries: EXE NAME.
+hardening() {
+  local exe=$1 name=$2 info=$work/$2 base wx sw
   "$readobj" --file-headers --sections "$exe" >"$info.headers"
   # One line a section: its name and its characteristics' flags.
   awk '/^ *Name: / { if (n) print n, f; n = $2; f = "" } /IMAGE_SCN_MEM_/ { f = f " " $1 } END { if (n) print n, f }' \
@@ -57,7 +59,11 @@ for exe in "${exes[@]}"; do
   check "$name" "no shared and writable section${sw:+ ($sw)}" test -z "$sw"
   check "$name" "stack protector (libssp)" has 'stack smashing detected' "$info.strings"
   check "$name" "checked functions (_FORTIFY_SOURCE)" has 'buffer overflow detected' "$info.strings"
+}
 
+for exe in "${exes[@]}"; do
+  name=$(basename "$exe") info=$work/$name
+  hardening "$exe" "$name"
   check "$name" "no debug sections" lacks ' \.debug_' "$info.sectionlist"
   link=$({ "$tools-objcopy" --dump-section .gnu_debuglink="$info.link" "$exe" "$work/scratch" &&
           tr '\0' '\n' <"$info.link" | head -n 1; } 2>/dev/null)
@@ -75,6 +81,14 @@ for exe in "${exes[@]}"; do
     test -n "$file_version" -a "$msi_version" = "$file_version"
   check "$name" "manifest: asInvoker" has 'requestedExecutionLevel level=""asInvoker""' "$info.rc"
   check "$name" "manifest: supports Windows 10 and 11" has 'supportedOS Id=""\{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a\}""' "$info.rc"
+done
+
+# The package's custom-action DLLs (Binary table) run in the installer's own account: they
+# are hardened too (linked stripped, unversioned, they carry no symbols of their own).
+mapfile -t binaries < <(msiinfo streams "$msi" | grep '^Binary\.')
+for stream in "${binaries[@]}"; do
+  msiinfo extract "$msi" "$stream" >"$work/$stream"
+  if [ "$(head -c 2 "$work/$stream")" = MZ ]; then hardening "$work/$stream" "$stream"; fi
 done
 
 event_key='SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QlnVxCoreService\\?'
