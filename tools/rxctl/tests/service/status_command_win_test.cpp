@@ -68,8 +68,7 @@ TEST(StatusCommand, TheRegisteredServiceRunningThenStopped) {
     EXPECT_TRUE(has_line(r.out, type_library + "1.0 locale 409: " + exe));
     EXPECT_TRUE(has_line(r.out, type_library + "1.0 locale 0: " + exe)) << "the alias of the test prefix";
     EXPECT_TRUE(has_line(r.out, "tracing: on"));
-    // Either form, until the executables carry their version resource.
-    EXPECT_NE(("\n" + r.out).find("\nprogram: " + exe + ", "), std::string::npos) << r.out;
+    EXPECT_TRUE(has_line(r.out, "program: " + exe + ", version " KV_TEST_PRODUCT_VERSION ".0")) << r.out;
     EXPECT_EQ(r.err, "");
     EXPECT_NE(run_rxctl(L"status --json").out.find(",\"tracing\":\"on\",\"ready\":true,\"reason\":\"\"}\n"),
               std::string::npos);
