@@ -104,7 +104,8 @@ constexpr command_form trace_forms[] = {
      "with --follow, then every line appended, until interrupted (a file that\n"
      "shrinks or is replaced is read from its start). Exit 1 when there is no\n"
      "trace file (the message names the paths looked at and whether tracing is\n"
-     "on); --follow waits for it.\n"},
+     "on); --follow waits for it. A trace file the service created admits only\n"
+     "its account and the administrators: read it from an elevated prompt.\n"},
 };
 constexpr command_form doctor_forms[] = {
     {"doctor [--exe PATH] [--json]\n",
