@@ -287,6 +287,18 @@ msiexec_step repair /i "$(win_path "$next_msi")" REINSTALL=ALL REINSTALLMODE=amu
 registered repair
 user_data_kept repair
 
+# An unregistration that fails (the type library registered from a file that is gone, so
+# removing it fails) does not hold the uninstall: the log names it with its status, and
+# installing and uninstalling again is the administrator's mend.
+section "uninstall whose unregistration fails, then installed again"
+remove_alias
+w reg add "HKCR\\TypeLib\\$typelib\\1.0\\409\\win64" /ve /d 'C:\nowhere\KvRxCoreService.exe' /f >/dev/null
+msiexec_step failed-unregistration /x "$(win_path "$next_msi")"
+check "failed-unregistration: the uninstall went on, its log names the failure with its status" eval \
+  'test -z "$(product_version)" && log_has failed-unregistration "-UnregServer failed with status 0x"'
+msiexec_step reinstall /i "$(win_path "$next_msi")"
+registered reinstall
+
 section "uninstall"
 remove_alias
 msiexec_step uninstall /x "$(win_path "$next_msi")"
