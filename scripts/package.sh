@@ -52,7 +52,7 @@ echo "$msi"
 echo "$sbom"
 echo "$package/symbols"
 if [ ${#sign[@]} -gt 0 ]; then
-  echo "signed: both executables and the package (SHA-256)"
+  echo "signed: both executables, the custom-action DLL and the package (SHA-256)"
 else
   echo "unsigned: give --sign FILE.p12 to sign"
 fi
