@@ -7,9 +7,10 @@
 #
 # The clones go to REPRO_DIR (default: a folder tmp-repro beside this work tree), as
 # REPRO_DIR/one/KvRxCoreService and REPRO_DIR/second-clone/src: different names and depths,
-# so a build path that leaks into an artifact shows. The compiler cache is used, but the
-# second build compiles everything for real (CCACHE_RECACHE), so a cached object cannot hide
-# a compile that depends on its folder.
+# so a build path that leaks into an artifact shows. A compiler cache that the environment
+# configures (CMAKE_CXX_COMPILER_LAUNCHER=ccache) serves the first build; the second compiles
+# everything for real (CCACHE_RECACHE), so a cached object cannot hide a compile that depends
+# on its folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 commit=HEAD keep=no
