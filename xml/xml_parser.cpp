@@ -110,8 +110,9 @@ inline bool same_name(const xml_buffer& name, const name_run& run) noexcept {
 
 class parser {
 public:
-    // text: the whole text to be read (NUL-terminated); the block scans stop before its NUL.
-    explicit parser(const xml_char* text) noexcept : end_(text + xml_length(text)) {}
+    // end: the position of a NUL that ends the text to be read (its first NUL or a
+    // later one the caller knows); the block scans read no unit past it.
+    explicit parser(const xml_char* end) noexcept : end_(end) {}
     // The attribute list of a start tag; the position ends after ">" and its skip.
     bool parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed);
     bool parse_content(KVXML_node* receiver, const xml_char*& p, int depth, bool top);
@@ -141,7 +142,7 @@ private:
     kvxml_arena arena_;   // the tree's nodes, attributes and texts; declared before the
                           // index, which does not outlive it
     kvxml_attribute_index attributes_;
-    const xml_char* end_;  // the text's NUL
+    const xml_char* end_;  // a NUL of the text; every scan stops at the first NUL anyway
 };
 
 // Copies [p, end) to dst without its carriage returns and line feeds; returns the end
@@ -321,8 +322,8 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
 }
 }  // namespace
 
-bool kvxml_parse_document(KVXML_node*& root, const xml_char* text) {
-    parser reader(text);
+bool kvxml_parse_document(KVXML_node*& root, const xml_char* text, const xml_char* end) {
+    parser reader(end);
     root = reader.make_declaration();
     const xml_char* p = text;
     return reader.parse_content(root, p, 0, true);
@@ -337,7 +338,7 @@ bool kvxml_declares_utf8(const xml_char* text) {
     if (!read_tag_name(p, name)) return false;
     if (!kvxml_equal_run_nocase(KVXML_TEXT("?xml"), name.start, name.length)) return false;
     kvxml_node_guard declaration(new KVXML_node(name.start, name.length));
-    parser reader(p);
+    parser reader(p + xml_length(p));
     bool closed = false;
     if (!reader.parse_attributes(p, declaration.node, closed)) return false;
     return xml_equal_nocase(declaration.node->get_attribute_value(KVXML_TEXT("encoding")),
