@@ -90,6 +90,29 @@ private:
     std::uint32_t count_ = 0;
 };
 
+// Copies n units into an arena array (or any array). Short runs, most names and values,
+// as two overlapping moves of a fixed size, without a call or a loop; the moves read and
+// write only [src, src + n) and [dst, dst + n).
+inline void kvxml_copy_units(xml_char* dst, const xml_char* src, std::int32_t n) noexcept {
+    const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(xml_char);
+    char* d = reinterpret_cast<char*>(dst);
+    const char* s = reinterpret_cast<const char*>(src);
+    if (bytes > 32) {
+        std::memcpy(d, s, bytes);
+    } else if (bytes >= 16) {
+        std::memcpy(d, s, 16);
+        std::memcpy(d + bytes - 16, s + bytes - 16, 16);
+    } else if (bytes >= 8) {
+        std::memcpy(d, s, 8);
+        std::memcpy(d + bytes - 8, s + bytes - 8, 8);
+    } else if (bytes >= 4) {
+        std::memcpy(d, s, 4);
+        std::memcpy(d + bytes - 4, s + bytes - 4, 4);
+    } else if (bytes != 0) {
+        std::memcpy(d, s, 2);
+    }
+}
+
 class kvxml_arena {
 public:
     kvxml_arena() noexcept = default;

@@ -5,7 +5,6 @@
 // (xml_scan.h). Nodes, attributes and texts come from the parser's arena (xml_arena.h).
 #include "xml/xml_parser.h"
 
-#include <cstring>
 #include <new>
 
 #include "xml/xml_attribute_index.h"
@@ -72,14 +71,6 @@ constexpr kvxml_scan_set double_quoted_scan{{u'"', u'>', 0}, {u'\r', u'\n', u'&'
 constexpr kvxml_scan_set single_quoted_scan{{u'\'', u'>', 0}, {u'\r', u'\n', u'&'}};
 constexpr kvxml_scan_set text_scan{{u'<', 0, 0}, {u'\r', u'\n', u'&'}};
 
-inline void copy_units(xml_char* dst, const xml_char* src, std::int32_t n) noexcept {
-    if (n <= 16) {  // most names and values: no call
-        for (std::int32_t i = 0; i < n; ++i) dst[i] = src[i];
-    } else {
-        std::memcpy(dst, src, static_cast<std::size_t>(n) * sizeof(xml_char));
-    }
-}
-
 struct name_run {
     const xml_char* start;
     std::int32_t length;
@@ -131,7 +122,7 @@ private:
         if (special || end == p || end - p > kvxml_arena::largest_text) return false;
         const auto n = static_cast<std::int32_t>(end - p);
         xml_char* t = arena_.allocate_text(n);
-        copy_units(t, p, n);
+        kvxml_copy_units(t, p, n);
         t[n] = 0;
         target.adopt(t, n);
         return true;
@@ -165,7 +156,7 @@ KVXML_node* parser::make_node(const name_run& name) {
     xml_char* arena_name = nullptr;
     void* block = arena_.allocate_with_text<KVXML_node>(name.length, chunk, arena_name);
     if (!block) return new KVXML_node(name.start, name.length);
-    copy_units(arena_name, name.start, name.length);
+    kvxml_copy_units(arena_name, name.start, name.length);
     arena_name[name.length] = 0;
     return ::new (block) KVXML_node(arena_name, name.length);
 }
@@ -195,7 +186,7 @@ void parser::store(xml_buffer& target, const xml_char* p, const xml_char* end, b
     if (line_breaks) {
         e = copy_without_line_breaks(t, p, end, ampersand);
     } else {
-        copy_units(t, p, n);
+        kvxml_copy_units(t, p, n);
         e = t + n;
     }
     if (trim) {
