@@ -97,19 +97,19 @@ inline void kvxml_copy_units(xml_char* dst, const xml_char* src, std::int32_t n)
     const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(xml_char);
     char* d = reinterpret_cast<char*>(dst);
     const char* s = reinterpret_cast<const char*>(src);
-    if (bytes > 32) {
-        std::memcpy(d, s, bytes);
-    } else if (bytes >= 16) {
-        std::memcpy(d, s, 16);
-        std::memcpy(d + bytes - 16, s + bytes - 16, 16);
-    } else if (bytes >= 8) {
-        std::memcpy(d, s, 8);
-        std::memcpy(d + bytes - 8, s + bytes - 8, 8);
-    } else if (bytes >= 4) {
+    if (bytes < 4) {
+        if (bytes != 0) std::memcpy(d, s, 2);
+    } else if (bytes < 8) {
         std::memcpy(d, s, 4);
         std::memcpy(d + bytes - 4, s + bytes - 4, 4);
-    } else if (bytes != 0) {
-        std::memcpy(d, s, 2);
+    } else if (bytes < 16) {
+        std::memcpy(d, s, 8);
+        std::memcpy(d + bytes - 8, s + bytes - 8, 8);
+    } else if (bytes <= 32) {
+        std::memcpy(d, s, 16);
+        std::memcpy(d + bytes - 16, s + bytes - 16, 16);
+    } else {
+        std::memcpy(d, s, bytes);
     }
 }
 
