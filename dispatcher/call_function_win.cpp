@@ -57,7 +57,10 @@ HRESULT RX_core_service_disp::call_function(BSTR arg, BSTR* ret, LONG* ret_code)
             return S_OK;
         }
 
-        const int loaded = document->load_from_string(decoded.get());
+        // The BSTR carries its length: the load need not count it (a NUL inside still
+        // ends the envelope's text, as it does for load_from_string).
+        const int loaded =
+            kvxml_load_counted(*document, decoded.get(), ::SysStringLen(decoded.get()));
         decoded.reset();
         if (!loaded)
             return refuse(status, E_INVALIDARG, L"Exit call, unable to interpret XML document!\n");

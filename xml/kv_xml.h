@@ -83,6 +83,13 @@ public:
 // A new, empty document (no root); the caller ends it with release().
 KV_xml_doc* create_xml_document();
 
+// load_from_string(text) for a caller that holds the text's length already (a BSTR's, a
+// buffer's size), so the load need not count it first. text[length] must be NUL; when
+// it is not, or the document is not one of create_xml_document's, this counts as
+// load_from_string does. A NUL before text[length] ends the text exactly as it ends it
+// for load_from_string: what follows it is not read as part of the document.
+int kvxml_load_counted(KV_xml_doc& document, const xml_char* text, std::size_t length);
+
 // Owners for clients: a document ended with release(), and a string from to_string or
 // get_inner_text given back with free().
 struct KV_xml_doc_release {

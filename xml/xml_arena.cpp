@@ -58,7 +58,8 @@ void kvxml_arena::next_chunk(std::size_t n) {
     void* block = kvxml_pool_alloc_chunk(kind);
     if (!block) throw std::bad_alloc();
     current_ = new (block) kvxml_chunk{{filling_hold}, static_cast<std::uint32_t>(header_bytes), kind};
-    room_ = kvxml_chunk_bytes(kind) - header_bytes;
+    top_ = static_cast<char*>(block) + header_bytes;
+    limit_ = static_cast<char*>(block) + kvxml_chunk_bytes(kind);
     handed_ = 0;
     if (next_kind_ + 1 < kvxml_chunk_kinds) ++next_kind_;
 }
@@ -66,8 +67,9 @@ void kvxml_arena::next_chunk(std::size_t n) {
 void kvxml_arena::leave() noexcept {
     if (!current_) return;
     kvxml_chunk* chunk = current_;
+    chunk->used = static_cast<std::uint32_t>(top_ - reinterpret_cast<char*>(chunk));
     current_ = nullptr;
-    room_ = 0;
+    top_ = limit_ = nullptr;
     // Trade the hold for the pieces handed out: live becomes handed_ minus those already
     // taken back, and the chunk goes when that is zero.
     chunk->live.fetch_add(handed_, std::memory_order_relaxed);

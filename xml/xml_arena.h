@@ -19,7 +19,8 @@
 
 struct kvxml_chunk {
     std::atomic<std::uint32_t> live;  // pieces not taken back, plus a hold while filling
-    std::uint32_t used;               // bytes handed out, header included
+    std::uint32_t used;               // bytes handed out, header included (set when the
+                                      // arena leaves the chunk)
     int kind;                         // the pool's chunk kind (its size)
 };
 
@@ -89,6 +90,29 @@ private:
     std::uint32_t count_ = 0;
 };
 
+// Copies n units into an arena array (or any array). Short runs, most names and values,
+// as two overlapping moves of a fixed size, without a call or a loop; the moves read and
+// write only [src, src + n) and [dst, dst + n).
+inline void kvxml_copy_units(xml_char* dst, const xml_char* src, std::int32_t n) noexcept {
+    const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(xml_char);
+    char* d = reinterpret_cast<char*>(dst);
+    const char* s = reinterpret_cast<const char*>(src);
+    if (bytes < 4) {
+        if (bytes != 0) std::memcpy(d, s, 2);
+    } else if (bytes < 8) {
+        std::memcpy(d, s, 4);
+        std::memcpy(d + bytes - 4, s + bytes - 4, 4);
+    } else if (bytes < 16) {
+        std::memcpy(d, s, 8);
+        std::memcpy(d + bytes - 8, s + bytes - 8, 8);
+    } else if (bytes <= 32) {
+        std::memcpy(d, s, 16);
+        std::memcpy(d + bytes - 16, s + bytes - 16, 16);
+    } else {
+        std::memcpy(d, s, bytes);
+    }
+}
+
 class kvxml_arena {
 public:
     kvxml_arena() noexcept = default;
@@ -96,15 +120,15 @@ public:
     kvxml_arena(const kvxml_arena&) = delete;
     kvxml_arena& operator=(const kvxml_arena&) = delete;
 
-    // n bytes aligned to 8, counted as one piece of the chunk returned in `chunk`;
-    // std::bad_alloc when memory runs out.
+    // n bytes aligned to 8 (n > 0), counted as one piece of the chunk returned in `chunk`;
+    // std::bad_alloc when memory runs out. Without a chunk top_ and limit_ are equal, so
+    // the first call takes one.
     // A block holding several pieces (a node and its name) counts each of them.
     void* allocate(std::size_t n, kvxml_chunk*& chunk, std::uint32_t pieces = 1) {
         n = (n + 7) & ~std::size_t{7};
-        if (!current_ || n > room_) next_chunk(n);
-        void* p = reinterpret_cast<char*>(current_) + current_->used;
-        current_->used += static_cast<std::uint32_t>(n);
-        room_ -= n;
+        if (n > static_cast<std::size_t>(limit_ - top_)) next_chunk(n);
+        void* p = top_;
+        top_ += n;
         handed_ += pieces;
         chunk = current_;
         return p;
@@ -152,7 +176,8 @@ private:
     void leave() noexcept;  // drops the hold on the current chunk
 
     kvxml_chunk* current_ = nullptr;
-    std::size_t room_ = 0;
+    char* top_ = nullptr;    // the current chunk's next free byte
+    char* limit_ = nullptr;  // its end
     std::uint32_t handed_ = 0;  // pieces of the current chunk handed out
     int next_kind_ = 2;  // 16 KB first: the whole tree of a call of a few KB
 };

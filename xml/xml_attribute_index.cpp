@@ -1,6 +1,5 @@
 #include "xml/xml_attribute_index.h"
 
-#include <cstring>
 #include <new>
 #include <random>
 
@@ -87,7 +86,7 @@ KVXML_attrib* kvxml_attribute_index::append(const xml_char* name, std::int32_t l
     xml_char* arena_name = nullptr;
     void* block = arena_ ? arena_->allocate_with_text<KVXML_attrib>(length, chunk, arena_name) : nullptr;
     if (!block) return node_->link_attribute(name, length, last_);
-    std::memcpy(arena_name, name, static_cast<std::size_t>(length) * sizeof(xml_char));
+    kvxml_copy_units(arena_name, name, length);
     arena_name[length] = 0;
     auto* added = ::new (block) KVXML_attrib(arena_name, length);
     added->prev = last_;

@@ -31,9 +31,19 @@ int KVXML_doc::create_new() {
 
 int KVXML_doc::load_from_string(const xml_char* source) {
     if (!source) return create_new();
+    return load_until(source, source + xml_length(source));
+}
+
+int kvxml_load_counted(KV_xml_doc& document, const xml_char* text, std::size_t length) {
+    auto* own = dynamic_cast<KVXML_doc*>(&document);
+    if (!own || !text || text[length] != 0) return document.load_from_string(text);
+    return own->load_until(text, text + length);
+}
+
+int KVXML_doc::load_until(const xml_char* source, const xml_char* end) {
     clear();
-    if (*source == xml_byte_order_mark) ++source;
-    if (!kvxml_parse_document(root, source)) return 0;
+    if (*source == xml_byte_order_mark) ++source;  // the BOM is not the NUL at end
+    if (!kvxml_parse_document(root, source, end)) return 0;
     KVXML_node* first = root->first_child;
     if (first && first->is_declaration()) {
         // The text's own declaration replaces the provisional root; whatever else the

@@ -145,6 +145,8 @@ public:
 
     // The provisional root: a node "?xml" with "version" "1.0".
     static KVXML_node* make_declaration();
+    // load_from_string of a text whose NUL at end (*end == 0) the caller knows.
+    int load_until(const xml_char* source, const xml_char* end);
 
     KVXML_node* root = nullptr;
 };

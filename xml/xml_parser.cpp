@@ -5,7 +5,6 @@
 // (xml_scan.h). Nodes, attributes and texts come from the parser's arena (xml_arena.h).
 #include "xml/xml_parser.h"
 
-#include <cstring>
 #include <new>
 
 #include "xml/xml_attribute_index.h"
@@ -72,14 +71,6 @@ constexpr kvxml_scan_set double_quoted_scan{{u'"', u'>', 0}, {u'\r', u'\n', u'&'
 constexpr kvxml_scan_set single_quoted_scan{{u'\'', u'>', 0}, {u'\r', u'\n', u'&'}};
 constexpr kvxml_scan_set text_scan{{u'<', 0, 0}, {u'\r', u'\n', u'&'}};
 
-inline void copy_units(xml_char* dst, const xml_char* src, std::int32_t n) noexcept {
-    if (n <= 16) {  // most names and values: no call
-        for (std::int32_t i = 0; i < n; ++i) dst[i] = src[i];
-    } else {
-        std::memcpy(dst, src, static_cast<std::size_t>(n) * sizeof(xml_char));
-    }
-}
-
 struct name_run {
     const xml_char* start;
     std::int32_t length;
@@ -110,8 +101,9 @@ inline bool same_name(const xml_buffer& name, const name_run& run) noexcept {
 
 class parser {
 public:
-    // text: the whole text to be read (NUL-terminated); the block scans stop before its NUL.
-    explicit parser(const xml_char* text) noexcept : end_(text + xml_length(text)) {}
+    // end: the position of a NUL that ends the text to be read (its first NUL or a
+    // later one the caller knows); the block scans read no unit past it.
+    explicit parser(const xml_char* end) noexcept : end_(end) {}
     // The attribute list of a start tag; the position ends after ">" and its skip.
     bool parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed);
     bool parse_content(KVXML_node* receiver, const xml_char*& p, int depth, bool top);
@@ -130,7 +122,7 @@ private:
         if (special || end == p || end - p > kvxml_arena::largest_text) return false;
         const auto n = static_cast<std::int32_t>(end - p);
         xml_char* t = arena_.allocate_text(n);
-        copy_units(t, p, n);
+        kvxml_copy_units(t, p, n);
         t[n] = 0;
         target.adopt(t, n);
         return true;
@@ -141,7 +133,7 @@ private:
     kvxml_arena arena_;   // the tree's nodes, attributes and texts; declared before the
                           // index, which does not outlive it
     kvxml_attribute_index attributes_;
-    const xml_char* end_;  // the text's NUL
+    const xml_char* end_;  // a NUL of the text; every scan stops at the first NUL anyway
 };
 
 // Copies [p, end) to dst without its carriage returns and line feeds; returns the end
@@ -164,7 +156,7 @@ KVXML_node* parser::make_node(const name_run& name) {
     xml_char* arena_name = nullptr;
     void* block = arena_.allocate_with_text<KVXML_node>(name.length, chunk, arena_name);
     if (!block) return new KVXML_node(name.start, name.length);
-    copy_units(arena_name, name.start, name.length);
+    kvxml_copy_units(arena_name, name.start, name.length);
     arena_name[name.length] = 0;
     return ::new (block) KVXML_node(arena_name, name.length);
 }
@@ -194,7 +186,7 @@ void parser::store(xml_buffer& target, const xml_char* p, const xml_char* end, b
     if (line_breaks) {
         e = copy_without_line_breaks(t, p, end, ampersand);
     } else {
-        copy_units(t, p, n);
+        kvxml_copy_units(t, p, n);
         e = t + n;
     }
     if (trim) {
@@ -321,8 +313,8 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
 }
 }  // namespace
 
-bool kvxml_parse_document(KVXML_node*& root, const xml_char* text) {
-    parser reader(text);
+bool kvxml_parse_document(KVXML_node*& root, const xml_char* text, const xml_char* end) {
+    parser reader(end);
     root = reader.make_declaration();
     const xml_char* p = text;
     return reader.parse_content(root, p, 0, true);
@@ -337,7 +329,7 @@ bool kvxml_declares_utf8(const xml_char* text) {
     if (!read_tag_name(p, name)) return false;
     if (!kvxml_equal_run_nocase(KVXML_TEXT("?xml"), name.start, name.length)) return false;
     kvxml_node_guard declaration(new KVXML_node(name.start, name.length));
-    parser reader(p);
+    parser reader(p + xml_length(p));
     bool closed = false;
     if (!reader.parse_attributes(p, declaration.node, closed)) return false;
     return xml_equal_nocase(declaration.node->get_attribute_value(KVXML_TEXT("encoding")),

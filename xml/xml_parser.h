@@ -5,8 +5,10 @@
 // Makes the provisional root (a node "?xml" with "version" "1.0", stored in root at
 // once) and parses its content from text (after any U+FEFF). On failure the root keeps
 // the top-level elements that were complete before the failing one. Elements deeper
-// than kvxml_max_depth below the root make the parse fail.
-bool kvxml_parse_document(KVXML_node*& root, const xml_char* text);
+// than kvxml_max_depth below the root make the parse fail. end points at a NUL of the
+// text (*end == 0): its first, or a later one when the caller holds the length. The text
+// ends at its first NUL either way; end only bounds the block reads.
+bool kvxml_parse_document(KVXML_node*& root, const xml_char* text, const xml_char* end);
 
 // True when the text's first element is a declaration "?xml" whose attribute list
 // parses and whose "encoding" is "UTF-8" (case-insensitive).

@@ -19,6 +19,14 @@ void check(const parse_case* rows, std::size_t count) {
         const xml_string input = X(row.input);
         EXPECT_EQ(row.result, doc->load_from_string(input.c_str())) << "input: " << row.input;
         EXPECT_EQ(row.tree, dump(doc->get_root())) << "input: " << row.input;
+        // Given with its length, also one that takes in text after a NUL: the first NUL
+        // ends the text either way.
+        const xml_string longer = input + xml_char(0) + X("<z a=\"b\">c</z>  ");
+        for (const std::size_t length : {input.size(), longer.size()}) {
+            doc_ptr counted = new_doc();
+            EXPECT_EQ(row.result, kvxml_load_counted(*counted, longer.c_str(), length)) << row.input;
+            EXPECT_EQ(row.tree, dump(counted->get_root())) << "input: " << row.input;
+        }
     }
 }
 #define CHECK_TABLE(rows) check(rows, sizeof(rows) / sizeof(rows[0]))
