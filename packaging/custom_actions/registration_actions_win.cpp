@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "foundation/hex_digits.h"
+#include "foundation/trace_file_trust_win.h"
 #include "foundation/unique_resource_win.h"
 
 namespace {
@@ -203,6 +204,31 @@ bool file_exists(const std::wstring& path) {
 constexpr wchar_t consequence_logged[] =
     L"the installation goes on and the registration may be left behind (rxctl doctor names what is left)";
 
+// Writes the whole of file `from` into the open file `to`.
+bool copy_bytes(const std::wstring& from, HANDLE to) {
+    const unique_file source(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!source) return false;
+    std::vector<BYTE> buffer(64 * 1024);
+    for (;;) {
+        DWORD read = 0, written = 0;
+        if (!ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) return false;
+        if (read == 0) return true;
+        if (!WriteFile(to, buffer.data(), read, &written, nullptr) || written != read) return false;
+    }
+}
+
+// True when the copy is still the file KeepProgramCopy made: no reparse point, one link,
+// owned by the installer's account or the administrators.
+bool copy_trusted(const std::wstring& copy) {
+    const unique_file file(CreateFileW(copy.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    return file && GetFileInformationByHandle(file.get(), &info) &&
+           judge_trace_file(info.dwFileAttributes, info.nNumberOfLinks, trace_file_owner_trusted(file.get())) ==
+               trace_file_refusal::none;
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) UINT __stdcall RunRegistrationVerb(MSIHANDLE install) noexcept {
@@ -247,11 +273,24 @@ extern "C" __declspec(dllexport) UINT __stdcall RestoreEarlierProducts(MSIHANDLE
 }
 
 // CustomActionData: the program's path. Best effort: without the copy the rollback still
-// uses the program when it is there.
+// uses the program when it is there. The copy waits in a folder where every user may create
+// files, and the rollback runs it as the installer's account: it is made anew, as a file no
+// one else may change (the access list of the installer's account and the administrators),
+// never over a file found there; the rollback runs it only while it is still that file.
 extern "C" __declspec(dllexport) UINT __stdcall KeepProgramCopy(MSIHANDLE install) noexcept {
     const std::wstring program = property(install, L"CustomActionData");
     const std::wstring copy = program_copy_path();
-    if (copy.empty() || !CopyFileW(program.c_str(), copy.c_str(), FALSE))
+    bool made = false;
+    if (!copy.empty()) {
+        DeleteFileW(copy.c_str());  // a copy an earlier run left behind
+        trace_file_security own_only;
+        const unique_file fresh(own_only.attributes() == nullptr
+                                    ? INVALID_HANDLE_VALUE
+                                    : CreateFileW(copy.c_str(), GENERIC_WRITE, 0, own_only.attributes(), CREATE_NEW,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        made = fresh && copy_bytes(program, fresh.get());
+    }
+    if (!made)
         log_line(install, L"KvRxCoreService registration: no copy of " + program +
                               L" for the rollback, status " + status_text(HRESULT_FROM_WIN32(GetLastError())));
     return ERROR_SUCCESS;
@@ -263,7 +302,7 @@ extern "C" __declspec(dllexport) UINT __stdcall KeepProgramCopy(MSIHANDLE instal
 extern "C" __declspec(dllexport) UINT __stdcall UnregisterForRollback(MSIHANDLE install) noexcept {
     const std::wstring program = property(install, L"CustomActionData");
     const std::wstring copy = program_copy_path();
-    const bool with_copy = !file_exists(program) && !copy.empty();
+    const bool with_copy = !file_exists(program) && !copy.empty() && copy_trusted(copy);
     if (with_copy) run_and_log(install, L"\"" + copy + L"\" -RegServer", consequence_logged);
     run_and_log(install, L"\"" + (with_copy ? copy : program) + L"\" -UnregServer", consequence_logged);
     if (!copy.empty()) DeleteFileW(copy.c_str());
