@@ -88,8 +88,7 @@ void free_attribute(KVXML_attrib* attribute, kvxml_release_batch& batch) noexcep
     // is two pieces. With the value taken out its buffers hold nothing more, so the
     // attribute needs no destructor run.
     const xml_char* value = take_text(attribute->value);
-    batch.release(attribute->name.c_str(), 2);
-    if (value) batch.release(value);
+    batch.release_block_and_text(attribute->name.c_str(), value);
 }
 }  // namespace
 
