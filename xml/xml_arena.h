@@ -65,7 +65,18 @@ public:
     // The piece of a text array, or a node's or attribute's block through its name
     // (which counts as two pieces, the block and the name).
     void release(const xml_char* text, std::uint32_t pieces = 1) noexcept {
-        take(kvxml_piece_of(text), pieces);
+        char* at = reinterpret_cast<char*>(const_cast<xml_char*>(text)) - sizeof(kvxml_piece_header);
+        kvxml_piece_header h;
+        std::memcpy(&h, at, sizeof(h));
+        if (at - h.before == run_end_) {
+            // It continues the run, so it lies in the run's chunk (no piece starts at a
+            // chunk's first byte, which is the chunk's own header).
+            run_end_ = at + h.after;
+            count_ += pieces;
+            return;
+        }
+        take({reinterpret_cast<kvxml_chunk*>(at - h.offset), at - h.before, std::size_t{h.before} + h.after},
+             pieces);
     }
     // A block through its name (two pieces) and then a text (null: none). A text whose
     // header lies right at the block's end is in the block's chunk (no piece starts at a
@@ -83,7 +94,12 @@ public:
                 text = nullptr;
             }
         }
-        take(piece, pieces);
+        if (piece.begin == run_end_) {
+            run_end_ += piece.bytes;  // continues the run, in the run's chunk (see release)
+            count_ += pieces;
+        } else {
+            take(piece, pieces);
+        }
         if (text) release(text);
     }
     void flush() noexcept;

@@ -47,14 +47,6 @@ std::uint64_t kvxml_name_hash(const xml_char* name, std::int32_t length) noexcep
 }
 }  // namespace
 
-void kvxml_attribute_index::begin(KVXML_node* node, kvxml_arena* arena) noexcept {
-    node_ = node;
-    arena_ = arena;
-    last_ = nullptr;
-    count_ = 0;
-    table_.clear();
-}
-
 KVXML_attrib* kvxml_attribute_index::slot_indexed(const xml_char* name, std::int32_t length) {
     std::uint64_t hash = 0;
     if (table_.empty()) {

@@ -17,7 +17,13 @@ class kvxml_attribute_index {
 public:
     // Starts on a node that has no attributes yet; forgets the previous node. New
     // attributes come from the arena when one is given (the parser's), else from the heap.
-    void begin(KVXML_node* node, kvxml_arena* arena = nullptr) noexcept;
+    void begin(KVXML_node* node, kvxml_arena* arena = nullptr) noexcept {
+        node_ = node;
+        arena_ = arena;
+        last_ = nullptr;
+        count_ = 0;
+        if (!table_.empty()) table_.clear();
+    }
     // Up to this many attributes a scan of the list is cheaper than hashing.
     static constexpr std::size_t scanned_attributes = 8;
 

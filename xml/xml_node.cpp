@@ -69,12 +69,12 @@ KVXML_node::~KVXML_node() {
 }
 
 namespace {
-// Takes an adopted arena text out of the buffer (returned, for the batch), or ends the
-// heap array a client gave it (null returned).
-xml_char* take_text(xml_buffer& b) noexcept {
-    xml_char* t = b.give_up_arena_text();
-    if (!t) b.~xml_buffer();
-    return t;
+// The adopted arena text of a buffer that ends with its owner (returned, for the batch,
+// the buffer left as it is), or null after ending the heap array a client gave it.
+const xml_char* take_text(xml_buffer& b) noexcept {
+    if (b.adopted()) return b.c_str();
+    b.~xml_buffer();
+    return nullptr;
 }
 
 // The pieces go to the batch in the order the parser made them (block, then value or
