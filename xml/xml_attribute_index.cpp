@@ -73,19 +73,6 @@ KVXML_attrib* kvxml_attribute_index::slot_indexed(const xml_char* name, std::int
     return last_;
 }
 
-KVXML_attrib* kvxml_attribute_index::append(const xml_char* name, std::int32_t length) {
-    kvxml_chunk* chunk = nullptr;
-    xml_char* arena_name = nullptr;
-    void* block = arena_ ? arena_->allocate_with_text<KVXML_attrib>(length, chunk, arena_name) : nullptr;
-    if (!block) return node_->link_attribute(name, length, last_);
-    kvxml_copy_units(arena_name, name, length);
-    arena_name[length] = 0;
-    auto* added = ::new (block) KVXML_attrib(arena_name, length);
-    added->prev = last_;
-    (last_ ? last_->next : node_->first_attribute) = added;
-    return added;
-}
-
 void kvxml_attribute_index::index_list() {
     std::size_t size = 16;
     while (size < 4 * count_) size *= 2;

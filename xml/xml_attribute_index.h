@@ -49,7 +49,19 @@ private:
     void grow();        // doubles the table
     void insert(std::uint64_t hash, KVXML_attrib* attribute) noexcept;
 
-    KVXML_attrib* append(const xml_char* name, std::int32_t length);
+    // Inline: the parser appends most attributes, each in its arena.
+    KVXML_attrib* append(const xml_char* name, std::int32_t length) {
+        kvxml_chunk* chunk = nullptr;
+        xml_char* arena_name = nullptr;
+        void* block = arena_ ? arena_->allocate_with_text<KVXML_attrib>(length, chunk, arena_name) : nullptr;
+        if (!block) return node_->link_attribute(name, length, last_);
+        kvxml_copy_units(arena_name, name, length);
+        arena_name[length] = 0;
+        auto* added = ::new (block) KVXML_attrib(arena_name, length);
+        added->prev = last_;
+        (last_ ? last_->next : node_->first_attribute) = added;
+        return added;
+    }
 
     KVXML_node* node_ = nullptr;
     kvxml_arena* arena_ = nullptr;

@@ -79,7 +79,7 @@ const xml_char* take_text(xml_buffer& b) noexcept {
 
 // The pieces go to the batch in the order the parser made them (block, then value or
 // text), so that they join one run; every field is read before its piece goes.
-void free_attribute(KVXML_attrib* attribute, kvxml_release_batch& batch) noexcept {
+[[gnu::always_inline]] inline void free_attribute(KVXML_attrib* attribute, kvxml_release_batch& batch) noexcept {
     if (!attribute->name.adopted()) {
         delete attribute;  // its buffers may still hold arena texts: they take them back
         return;
