@@ -92,19 +92,11 @@ const xml_char* take_text(xml_buffer& b) noexcept {
 }
 }  // namespace
 
-void kvxml_free(KVXML_node* node, kvxml_release_batch& batch) noexcept {
+namespace {
+// An arena node (its name adopted): as for attributes, the node's block holds its name,
+// and its buffers need no destructor run. Inline in the tree's release.
+[[gnu::always_inline]] inline void free_arena_node(KVXML_node* node, kvxml_release_batch& batch) noexcept {
     KVXML_attrib* a = node->first_attribute;
-    node->first_attribute = nullptr;
-    if (!node->name.adopted()) {
-        while (a) {
-            KVXML_attrib* next = a->next;
-            free_attribute(a, batch);
-            a = next;
-        }
-        delete node;
-        return;
-    }
-    // As for attributes: the node's block holds its name, and its text is taken out.
     const xml_char* text = take_text(node->text);
     batch.release(node->name.c_str(), 2);
     while (a) {
@@ -113,6 +105,22 @@ void kvxml_free(KVXML_node* node, kvxml_release_batch& batch) noexcept {
         a = next;
     }
     if (text) batch.release(text);
+}
+}  // namespace
+
+void kvxml_free(KVXML_node* node, kvxml_release_batch& batch) noexcept {
+    if (node->name.adopted()) {
+        free_arena_node(node, batch);
+        return;
+    }
+    KVXML_attrib* a = node->first_attribute;
+    node->first_attribute = nullptr;
+    while (a) {
+        KVXML_attrib* next = a->next;
+        free_attribute(a, batch);
+        a = next;
+    }
+    delete node;
 }
 
 void kvxml_free(KVXML_attrib* attribute) noexcept {
@@ -136,7 +144,11 @@ void kvxml_destroy_tree(KVXML_node* node) noexcept {
             n = child;
         } else {
             KVXML_node* next = n->next_sibling;
-            kvxml_free(n, batch);
+            if (n->name.adopted()) {
+                free_arena_node(n, batch);
+            } else {
+                kvxml_free(n, batch);
+            }
             n = next;
         }
     }
