@@ -49,6 +49,7 @@ std::uint64_t kvxml_name_hash(const xml_char* name, std::int32_t length) noexcep
 
 KVXML_attrib* kvxml_attribute_index::slot_indexed(const xml_char* name, std::int32_t length) {
     std::uint64_t hash = 0;
+    std::size_t free_entry = 0;  // where the probe for a missing name ended
     if (table_.empty()) {
         for (KVXML_attrib* a = node_->first_attribute; a; a = a->next) {
             if (kvxml_equal_run_nocase(a->name.c_str(), name, length)) return a;
@@ -56,17 +57,23 @@ KVXML_attrib* kvxml_attribute_index::slot_indexed(const xml_char* name, std::int
     } else {
         hash = kvxml_name_hash(name, length);
         const std::size_t mask = table_.size() - 1;
-        for (std::size_t i = hash & mask; table_[i].attribute; i = (i + 1) & mask) {
+        std::size_t i = hash & mask;
+        for (; table_[i].attribute; i = (i + 1) & mask) {
             if (table_[i].hash == hash &&
                 kvxml_equal_run_nocase(table_[i].attribute->name.c_str(), name, length))
                 return table_[i].attribute;
         }
+        free_entry = i;
     }
     last_ = append(name, length);
     ++count_;
     if (!table_.empty()) {
-        if (2 * count_ > table_.size()) grow();  // at most half full: short probe chains
-        insert(hash, last_);
+        if (2 * count_ > table_.size()) {
+            grow();  // at most half full: short probe chains
+            insert(hash, last_);
+        } else {
+            table_[free_entry] = {hash, last_};
+        }
     } else if (count_ > scanned_attributes) {
         index_list();
     }
@@ -84,7 +91,7 @@ void kvxml_attribute_index::index_list() {
 
 void kvxml_attribute_index::grow() {
     // The entries keep their hashes, so the attributes need not be read again.
-    std::vector<entry> old(2 * table_.size(), entry{0, nullptr});
+    std::vector<entry> old(4 * table_.size(), entry{0, nullptr});
     old.swap(table_);
     for (const entry& e : old) {
         if (e.attribute) insert(e.hash, e.attribute);

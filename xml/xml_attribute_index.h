@@ -46,7 +46,7 @@ private:
     };
     KVXML_attrib* slot_indexed(const xml_char* name, std::int32_t length);
     void index_list();  // puts every attribute of the list into a new table
-    void grow();        // doubles the table
+    void grow();        // quadruples the table (fewer moves of its entries)
     void insert(std::uint64_t hash, KVXML_attrib* attribute) noexcept;
 
     // Inline: the parser appends most attributes, each in its arena.
