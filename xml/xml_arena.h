@@ -65,7 +65,47 @@ public:
     // The piece of a text array, or a node's or attribute's block through its name
     // (which counts as two pieces, the block and the name).
     void release(const xml_char* text, std::uint32_t pieces = 1) noexcept {
-        const kvxml_piece piece = kvxml_piece_of(text);
+        char* at = reinterpret_cast<char*>(const_cast<xml_char*>(text)) - sizeof(kvxml_piece_header);
+        kvxml_piece_header h;
+        std::memcpy(&h, at, sizeof(h));
+        if (at - h.before == run_end_) {
+            // It continues the run, so it lies in the run's chunk (no piece starts at a
+            // chunk's first byte, which is the chunk's own header).
+            run_end_ = at + h.after;
+            count_ += pieces;
+            return;
+        }
+        take({reinterpret_cast<kvxml_chunk*>(at - h.offset), at - h.before, std::size_t{h.before} + h.after},
+             pieces);
+    }
+    // A block through its name (two pieces) and then a text (null: none). A text whose
+    // header lies right at the block's end is in the block's chunk (no piece starts at a
+    // chunk's first byte, which is the chunk's own header), so both go in one step.
+    void release_block_and_text(const xml_char* name, const xml_char* text) noexcept {
+        kvxml_piece piece = kvxml_piece_of(name);
+        std::uint32_t pieces = 2;
+        if (text) {
+            const char* at = reinterpret_cast<const char*>(text) - sizeof(kvxml_piece_header);
+            if (at == piece.begin + piece.bytes) {
+                kvxml_piece_header h;
+                std::memcpy(&h, at, sizeof(h));
+                piece.bytes += h.after;
+                pieces = 3;
+                text = nullptr;
+            }
+        }
+        if (piece.begin == run_end_) {
+            run_end_ += piece.bytes;  // continues the run, in the run's chunk (see release)
+            count_ += pieces;
+        } else {
+            take(piece, pieces);
+        }
+        if (text) release(text);
+    }
+    void flush() noexcept;
+
+private:
+    void take(const kvxml_piece& piece, std::uint32_t pieces) noexcept {
         if (piece.chunk != chunk_) switch_to(piece.chunk);
         count_ += pieces;
         if (piece.begin == run_end_) {
@@ -78,9 +118,6 @@ public:
             run_end_ = piece.begin + piece.bytes;
         }
     }
-    void flush() noexcept;
-
-private:
     void switch_to(kvxml_chunk* chunk) noexcept;
     void wipe_run() noexcept;
 

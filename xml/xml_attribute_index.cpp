@@ -47,16 +47,9 @@ std::uint64_t kvxml_name_hash(const xml_char* name, std::int32_t length) noexcep
 }
 }  // namespace
 
-void kvxml_attribute_index::begin(KVXML_node* node, kvxml_arena* arena) noexcept {
-    node_ = node;
-    arena_ = arena;
-    last_ = nullptr;
-    count_ = 0;
-    table_.clear();
-}
-
 KVXML_attrib* kvxml_attribute_index::slot_indexed(const xml_char* name, std::int32_t length) {
     std::uint64_t hash = 0;
+    std::size_t free_entry = 0;  // where the probe for a missing name ended
     if (table_.empty()) {
         for (KVXML_attrib* a = node_->first_attribute; a; a = a->next) {
             if (kvxml_equal_run_nocase(a->name.c_str(), name, length)) return a;
@@ -64,34 +57,27 @@ KVXML_attrib* kvxml_attribute_index::slot_indexed(const xml_char* name, std::int
     } else {
         hash = kvxml_name_hash(name, length);
         const std::size_t mask = table_.size() - 1;
-        for (std::size_t i = hash & mask; table_[i].attribute; i = (i + 1) & mask) {
+        std::size_t i = hash & mask;
+        for (; table_[i].attribute; i = (i + 1) & mask) {
             if (table_[i].hash == hash &&
                 kvxml_equal_run_nocase(table_[i].attribute->name.c_str(), name, length))
                 return table_[i].attribute;
         }
+        free_entry = i;
     }
     last_ = append(name, length);
     ++count_;
     if (!table_.empty()) {
-        if (2 * count_ > table_.size()) grow();  // at most half full: short probe chains
-        insert(hash, last_);
+        if (2 * count_ > table_.size()) {
+            grow();  // at most half full: short probe chains
+            insert(hash, last_);
+        } else {
+            table_[free_entry] = {hash, last_};
+        }
     } else if (count_ > scanned_attributes) {
         index_list();
     }
     return last_;
-}
-
-KVXML_attrib* kvxml_attribute_index::append(const xml_char* name, std::int32_t length) {
-    kvxml_chunk* chunk = nullptr;
-    xml_char* arena_name = nullptr;
-    void* block = arena_ ? arena_->allocate_with_text<KVXML_attrib>(length, chunk, arena_name) : nullptr;
-    if (!block) return node_->link_attribute(name, length, last_);
-    kvxml_copy_units(arena_name, name, length);
-    arena_name[length] = 0;
-    auto* added = ::new (block) KVXML_attrib(arena_name, length);
-    added->prev = last_;
-    (last_ ? last_->next : node_->first_attribute) = added;
-    return added;
 }
 
 void kvxml_attribute_index::index_list() {
@@ -105,7 +91,7 @@ void kvxml_attribute_index::index_list() {
 
 void kvxml_attribute_index::grow() {
     // The entries keep their hashes, so the attributes need not be read again.
-    std::vector<entry> old(2 * table_.size(), entry{0, nullptr});
+    std::vector<entry> old(4 * table_.size(), entry{0, nullptr});
     old.swap(table_);
     for (const entry& e : old) {
         if (e.attribute) insert(e.hash, e.attribute);

@@ -17,7 +17,13 @@ class kvxml_attribute_index {
 public:
     // Starts on a node that has no attributes yet; forgets the previous node. New
     // attributes come from the arena when one is given (the parser's), else from the heap.
-    void begin(KVXML_node* node, kvxml_arena* arena = nullptr) noexcept;
+    void begin(KVXML_node* node, kvxml_arena* arena = nullptr) noexcept {
+        node_ = node;
+        arena_ = arena;
+        last_ = nullptr;
+        count_ = 0;
+        if (!table_.empty()) table_.clear();
+    }
     // Up to this many attributes a scan of the list is cheaper than hashing.
     static constexpr std::size_t scanned_attributes = 8;
 
@@ -40,10 +46,22 @@ private:
     };
     KVXML_attrib* slot_indexed(const xml_char* name, std::int32_t length);
     void index_list();  // puts every attribute of the list into a new table
-    void grow();        // doubles the table
+    void grow();        // quadruples the table (fewer moves of its entries)
     void insert(std::uint64_t hash, KVXML_attrib* attribute) noexcept;
 
-    KVXML_attrib* append(const xml_char* name, std::int32_t length);
+    // Inline: the parser appends most attributes, each in its arena.
+    KVXML_attrib* append(const xml_char* name, std::int32_t length) {
+        kvxml_chunk* chunk = nullptr;
+        xml_char* arena_name = nullptr;
+        void* block = arena_ ? arena_->allocate_with_text<KVXML_attrib>(length, chunk, arena_name) : nullptr;
+        if (!block) return node_->link_attribute(name, length, last_);
+        kvxml_copy_units(arena_name, name, length);
+        arena_name[length] = 0;
+        auto* added = ::new (block) KVXML_attrib(arena_name, length);
+        added->prev = last_;
+        (last_ ? last_->next : node_->first_attribute) = added;
+        return added;
+    }
 
     KVXML_node* node_ = nullptr;
     kvxml_arena* arena_ = nullptr;

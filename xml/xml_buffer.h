@@ -58,16 +58,6 @@ public:
     }
     // True when the text is an adopted arena array.
     bool adopted() const noexcept { return capacity == 0 && text != no_text; }
-    // Gives up an adopted arena array (returned; null when the buffer has none), leaving
-    // the buffer empty, so that its owner can take the array back with others at once.
-    xml_char* give_up_arena_text() noexcept {
-        if (capacity || text == no_text) return nullptr;
-        xml_char* t = text;
-        text = no_text;
-        size = 0;
-        return t;
-    }
-
     // Case-insensitive (A..Z only) comparison with a string; true when equal.
     bool equals_nocase(const xml_char* s) const noexcept;
     // Ends the text at the first character of the run of white space that reaches its end.

@@ -69,17 +69,17 @@ KVXML_node::~KVXML_node() {
 }
 
 namespace {
-// Takes an adopted arena text out of the buffer (returned, for the batch), or ends the
-// heap array a client gave it (null returned).
-xml_char* take_text(xml_buffer& b) noexcept {
-    xml_char* t = b.give_up_arena_text();
-    if (!t) b.~xml_buffer();
-    return t;
+// The adopted arena text of a buffer that ends with its owner (returned, for the batch,
+// the buffer left as it is), or null after ending the heap array a client gave it.
+const xml_char* take_text(xml_buffer& b) noexcept {
+    if (b.adopted()) return b.c_str();
+    b.~xml_buffer();
+    return nullptr;
 }
 
 // The pieces go to the batch in the order the parser made them (block, then value or
 // text), so that they join one run; every field is read before its piece goes.
-void free_attribute(KVXML_attrib* attribute, kvxml_release_batch& batch) noexcept {
+[[gnu::always_inline]] inline void free_attribute(KVXML_attrib* attribute, kvxml_release_batch& batch) noexcept {
     if (!attribute->name.adopted()) {
         delete attribute;  // its buffers may still hold arena texts: they take them back
         return;
@@ -88,24 +88,15 @@ void free_attribute(KVXML_attrib* attribute, kvxml_release_batch& batch) noexcep
     // is two pieces. With the value taken out its buffers hold nothing more, so the
     // attribute needs no destructor run.
     const xml_char* value = take_text(attribute->value);
-    batch.release(attribute->name.c_str(), 2);
-    if (value) batch.release(value);
+    batch.release_block_and_text(attribute->name.c_str(), value);
 }
 }  // namespace
 
-void kvxml_free(KVXML_node* node, kvxml_release_batch& batch) noexcept {
+namespace {
+// An arena node (its name adopted): as for attributes, the node's block holds its name,
+// and its buffers need no destructor run. Inline in the tree's release.
+[[gnu::always_inline]] inline void free_arena_node(KVXML_node* node, kvxml_release_batch& batch) noexcept {
     KVXML_attrib* a = node->first_attribute;
-    node->first_attribute = nullptr;
-    if (!node->name.adopted()) {
-        while (a) {
-            KVXML_attrib* next = a->next;
-            free_attribute(a, batch);
-            a = next;
-        }
-        delete node;
-        return;
-    }
-    // As for attributes: the node's block holds its name, and its text is taken out.
     const xml_char* text = take_text(node->text);
     batch.release(node->name.c_str(), 2);
     while (a) {
@@ -114,6 +105,22 @@ void kvxml_free(KVXML_node* node, kvxml_release_batch& batch) noexcept {
         a = next;
     }
     if (text) batch.release(text);
+}
+}  // namespace
+
+void kvxml_free(KVXML_node* node, kvxml_release_batch& batch) noexcept {
+    if (node->name.adopted()) {
+        free_arena_node(node, batch);
+        return;
+    }
+    KVXML_attrib* a = node->first_attribute;
+    node->first_attribute = nullptr;
+    while (a) {
+        KVXML_attrib* next = a->next;
+        free_attribute(a, batch);
+        a = next;
+    }
+    delete node;
 }
 
 void kvxml_free(KVXML_attrib* attribute) noexcept {
@@ -137,7 +144,11 @@ void kvxml_destroy_tree(KVXML_node* node) noexcept {
             n = child;
         } else {
             KVXML_node* next = n->next_sibling;
-            kvxml_free(n, batch);
+            if (n->name.adopted()) {
+                free_arena_node(n, batch);
+            } else {
+                kvxml_free(n, batch);
+            }
             n = next;
         }
     }

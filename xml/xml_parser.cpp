@@ -151,7 +151,7 @@ xml_char* copy_without_line_breaks(xml_char* dst, const xml_char* p, const xml_c
     return dst;
 }
 
-KVXML_node* parser::make_node(const name_run& name) {
+[[gnu::always_inline]] inline KVXML_node* parser::make_node(const name_run& name) {
     kvxml_chunk* chunk = nullptr;
     xml_char* arena_name = nullptr;
     void* block = arena_.allocate_with_text<KVXML_node>(name.length, chunk, arena_name);
