@@ -32,7 +32,10 @@ public:
         if (count_ >= scanned_attributes) return slot_indexed(name, length);
         // Few attributes: a scan, deciding most names by their length.
         for (KVXML_attrib* a = node_->first_attribute; a; a = a->next) {
-            if (a->name.length() == length && kvxml_equal_run_nocase(a->name.c_str(), name, length)) return a;
+            // Names of one length mostly differ in their first unit: decided here.
+            if (a->name.length() == length && (length == 0 || xml_fold(a->name.c_str()[0]) == xml_fold(name[0])) &&
+                kvxml_equal_run_nocase(a->name.c_str(), name, length))
+                return a;
         }
         last_ = append(name, length);
         ++count_;

@@ -1,6 +1,7 @@
 // KVXML_doc: lifecycle, load_from_string and to_string. The file and handle operations
 // are in xml_files_win.cpp.
 #include <cstdlib>
+#include <typeinfo>
 
 #include "xml/xml_model.h"
 #include "xml/xml_parser.h"
@@ -35,7 +36,9 @@ int KVXML_doc::load_from_string(const xml_char* source) {
 }
 
 int kvxml_load_counted(KV_xml_doc& document, const xml_char* text, std::size_t length) {
-    auto* own = dynamic_cast<KVXML_doc*>(&document);
+    // The exact type, not a cast through the hierarchy: a document of this library is
+    // always a KVXML_doc (the class is final), and the check is a compare.
+    KVXML_doc* own = typeid(document) == typeid(KVXML_doc) ? static_cast<KVXML_doc*>(&document) : nullptr;
     if (!own || !text || text[length] != 0) return document.load_from_string(text);
     return own->load_until(text, text + length);
 }

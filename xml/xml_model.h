@@ -127,6 +127,7 @@ inline KVXML_node* kvxml_impl(KV_xml_node* node) noexcept { return static_cast<K
 
 class KVXML_doc final : public KV_xml_doc {
 public:
+    KVXML_POOLED_ALLOCATION
     KVXML_doc() = default;
     ~KVXML_doc() override;
 

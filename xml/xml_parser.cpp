@@ -104,12 +104,17 @@ public:
     // end: the position of a NUL that ends the text to be read (its first NUL or a
     // later one the caller knows); the block scans read no unit past it.
     explicit parser(const xml_char* end) noexcept : end_(end) {}
-    // The attribute list of a start tag; the position ends after ">" and its skip.
-    bool parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed);
-    bool parse_content(KVXML_node* receiver, const xml_char*& p, int depth, bool top);
+    // Both return the position they end at, or null when the text fails to parse. The
+    // position is a local of each, not a reference, so that the stores into the tree
+    // (which may alias anything) do not make the compiler store and reload it.
+    // The attribute list of a start tag; it ends after ">" and its skip.
+    const xml_char* parse_attributes(const xml_char* p, KVXML_node* node, bool& closed);
+    const xml_char* parse_content(KVXML_node* receiver, const xml_char* p, int depth, bool top);
 
-    // The provisional root ("?xml" with "version" "1.0") in the arena.
-    KVXML_node* make_declaration();
+    // The provisional root "?xml" in the arena; it gets its attribute "version" "1.0"
+    // from give_version once it is known to stay the root.
+    KVXML_node* make_provisional_root();
+    void give_version(KVXML_node* root);
 
 private:
     KVXML_node* make_node(const name_run& name);
@@ -161,14 +166,16 @@ xml_char* copy_without_line_breaks(xml_char* dst, const xml_char* p, const xml_c
     return ::new (block) KVXML_node(arena_name, name.length);
 }
 
-KVXML_node* parser::make_declaration() {
+KVXML_node* parser::make_provisional_root() {
     static const xml_char name[] = KVXML_TEXT("?xml");
+    return make_node({name, 4});
+}
+
+void parser::give_version(KVXML_node* root) {
     static const xml_char version[] = KVXML_TEXT("version");
     static const xml_char one[] = KVXML_TEXT("1.0");
-    kvxml_node_guard root(make_node({name, 4}));
-    attributes_.begin(root.node, &arena_);
+    attributes_.begin(root, &arena_);
     store(attributes_.slot(version, 7)->value, one, one + 3, false, false, false);
-    return root.release();
 }
 
 void parser::store(xml_buffer& target, const xml_char* p, const xml_char* end, bool line_breaks,
@@ -202,7 +209,7 @@ void parser::store(xml_buffer& target, const xml_char* p, const xml_char* end, b
     target.adopt(t, length);
 }
 
-bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed) {
+const xml_char* parser::parse_attributes(const xml_char* p, KVXML_node* node, bool& closed) {
     p = skip(p);
     closed = false;
     attributes_.begin(node, &arena_);
@@ -212,19 +219,20 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
         const xml_char* name_start = p;
         bool unused = false;
         p = kvxml_scan(p, end_, key_scan, unused);
-        if (*p != u'=') return false;  // ">" or the end before "="
+        if (*p != u'=') return nullptr;  // ">" or the end before "="
 
         const xml_char* name_end = p;
         while (name_end > name_start && is_space(name_end[-1])) --name_end;
         p = skip(p + 1);
         const xml_char quote = *p;
-        if (quote != u'"' && quote != u'\'') return false;
+        if (quote != u'"' && quote != u'\'') return nullptr;
         ++p;
         // Value: up to the same quote; line breaks dropped; ">" or the end fail.
         const xml_char* value_start = p;
         bool special = false;  // a line break or "&" in it
-        p = kvxml_scan(p, end_, quote == u'"' ? double_quoted_scan : single_quoted_scan, special);
-        if (*p != quote) return false;  // ">" or the end
+        p = quote == u'"' ? kvxml_scan(p, end_, double_quoted_scan, special)
+                          : kvxml_scan(p, end_, single_quoted_scan, special);
+        if (*p != quote) return nullptr;  // ">" or the end
         KVXML_attrib* slot =
             attributes_.slot(name_start, static_cast<std::int32_t>(name_end - name_start));
         if (!store_plain(slot->value, value_start, p, special))
@@ -234,9 +242,8 @@ bool parser::parse_attributes(const xml_char*& p, KVXML_node* node, bool& closed
         if (*p == u'?' && node->is_declaration()) ++p;
     }
     if (*p == u'/') { ++p; closed = true; }
-    if (*p != u'>') return false;
-    p = skip(p + 1);
-    return true;
+    if (*p != u'>') return nullptr;
+    return skip(p + 1);
 }
 
 bool parser::gather_text(const xml_char* p, const xml_char* end, bool special, KVXML_node* node) {
@@ -251,7 +258,7 @@ bool parser::gather_text(const xml_char* p, const xml_char* end, bool special, K
     return true;
 }
 
-bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, bool top) {
+const xml_char* parser::parse_content(KVXML_node* receiver, const xml_char* p, int depth, bool top) {
     KVXML_node* last = receiver->first_child;
     while (last && last->next_sibling) last = last->next_sibling;
     auto append = [receiver, &last](KVXML_node* child) {
@@ -261,20 +268,21 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
         last = child;
     };
     for (;;) {
-        if (!*p) return true;
+        if (!*p) return p;
         p = to_lt(skip(p));
-        if (!*p) return true;
+        if (!*p) return p;
         p = skip(p);
-        if (!*p || p[1] == u'/') return true;
-        if (*p != u'<') return false;  // text after a comment
+        if (!*p || p[1] == u'/') return p;
+        if (*p != u'<') return nullptr;  // text after a comment
 
         name_run name{};
-        if (!read_tag_name(p, name)) return false;
-        if (depth + 1 > kvxml_max_depth) return false;
+        if (!read_tag_name(p, name)) return nullptr;
+        if (depth + 1 > kvxml_max_depth) return nullptr;
         kvxml_node_guard made(make_node(name));
         KVXML_node* node = made.node;
         bool closed = false;
-        if (!parse_attributes(p, node, closed)) return false;
+        p = parse_attributes(p, node, closed);
+        if (!p) return nullptr;
         if (closed) {
             append(made.release());
             continue;
@@ -288,12 +296,13 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
         if (!declaration && text_end[0] == u'<' && text_end[1] == u'/') {
             // The commonest element: no child and no comment, its content ends at the
             // first "<", an end tag. Parsing that content would stop right there.
-            if (!gather_text(content, text_end, seen, node)) return false;
+            if (!gather_text(content, text_end, seen, node)) return nullptr;
             p = text_end;
         } else {
-            if (!parse_content(node, p, child_depth, false)) return false;
+            p = parse_content(node, p, child_depth, false);
+            if (!p) return nullptr;
             if (!node->first_child && !declaration && !gather_text(content, text_end, seen, node))
-                return false;
+                return nullptr;
         }
         if (declaration) {
             append(made.release());
@@ -301,23 +310,34 @@ bool parser::parse_content(KVXML_node* receiver, const xml_char*& p, int depth, 
         }
         // The end tag of this element.
         p = to_lt(skip(p));
-        if (!*p) return false;
+        if (!*p) return nullptr;
         p = skip(p);
-        if (p[0] != u'<' || p[1] != u'/') return false;
+        if (p[0] != u'<' || p[1] != u'/') return nullptr;
         name_run end{};
-        if (!read_tag_name(p, end)) return false;
-        if (!same_name(node->name, end)) return false;
+        if (!read_tag_name(p, end)) return nullptr;
+        if (!same_name(node->name, end)) return nullptr;
         append(made.release());
-        if (!*p) return true;
+        if (!*p) return p;
     }
 }
 }  // namespace
 
 bool kvxml_parse_document(KVXML_node*& root, const xml_char* text, const xml_char* end) {
     parser reader(end);
-    root = reader.make_declaration();
+    root = reader.make_provisional_root();
     const xml_char* p = text;
-    return reader.parse_content(root, p, 0, true);
+    bool parsed = false;
+    try {
+        parsed = reader.parse_content(root, p, 0, true) != nullptr;
+    } catch (...) {
+        reader.give_version(root);  // the document keeps the root as it is
+        throw;
+    }
+    // A text that begins with its own declaration replaces the provisional root (the
+    // caller does that), which then needs no attribute; in every other case it stays.
+    const KVXML_node* first = root->first_child;
+    if (!parsed || !first || !first->is_declaration()) reader.give_version(root);
+    return parsed;
 }
 
 bool kvxml_declares_utf8(const xml_char* text) {
