@@ -70,8 +70,8 @@ void kvxml_arena::leave() noexcept {
     chunk->used = static_cast<std::uint32_t>(top_ - reinterpret_cast<char*>(chunk));
     current_ = nullptr;
     top_ = limit_ = nullptr;
-    // Trade the hold for the pieces handed out: live becomes handed_ minus those already
-    // taken back, and the chunk goes when that is zero.
-    chunk->live.fetch_add(handed_, std::memory_order_relaxed);
-    chunk_drop(chunk, filling_hold);
+    // Trade the hold for the pieces handed out, in one step: live becomes handed_ minus
+    // those already taken back, and the chunk goes when that is zero. (handed_ is below
+    // the hold, and the count's arithmetic wraps as the trade needs.)
+    chunk_drop(chunk, filling_hold - handed_);
 }

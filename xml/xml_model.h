@@ -88,8 +88,11 @@ public:
     // A new attribute of that name after last, the list's last attribute (null: none).
     KVXML_attrib* link_attribute(const xml_char* attribute_name, std::int32_t name_length,
                                  KVXML_attrib* last);
+    // The name "?xml" (A..Z folded), compared inline: the parser asks it of every element.
     bool is_declaration() const noexcept {
-        return name.length() == 4 && name.equals_nocase(KVXML_TEXT("?xml"));
+        if (name.length() != 4) return false;
+        const xml_char* n = name.c_str();
+        return n[0] == u'?' && xml_fold(n[1]) == u'x' && xml_fold(n[2]) == u'm' && xml_fold(n[3]) == u'l';
     }
     void link_child(KVXML_node* child) noexcept;  // append_child without the cast
 
