@@ -1,6 +1,6 @@
 // The parser. Each step moves the position on or fails, and a failure anywhere fails the
-// whole parse. A table classifies the ASCII units (white space, name end) so the short
-// loops decide with one lookup; other units are white space only when the runtime's
+// whole parse. Bit sets classify the ASCII units (white space, name end) so the short
+// loops decide with one test; other units are white space only when the runtime's
 // iswspace says so. Attribute names, values and texts are scanned block-wise
 // (xml_scan.h). Nodes, attributes and texts come from the parser's arena (xml_arena.h).
 #include "xml/xml_parser.h"
@@ -13,24 +13,20 @@
 #include "xml/xml_tree_walk.h"
 
 namespace {
-enum : unsigned char { c_space = 1, c_name_end = 2 };
+// Sets of ASCII units as bits of one word, so that a short loop decides a unit with a
+// compare and a bit test: the white space U+0009..U+000D and U+0020, and the units that
+// end a tag's name (space, "/", ">", NUL).
+constexpr std::uint64_t ascii_space_bits = (std::uint64_t{0x1F} << 9) | (std::uint64_t{1} << 32);
+constexpr std::uint64_t name_end_bits =
+    std::uint64_t{1} | (std::uint64_t{1} << 32) | (std::uint64_t{1} << 47) | (std::uint64_t{1} << 62);
+static_assert(u' ' == 32 && u'/' == 47 && u'>' == 62);
 
-struct char_table {
-    unsigned char cls[128] = {};
-    constexpr char_table() {
-        for (int c = 9; c <= 13; ++c) cls[c] |= c_space;
-        cls[' '] |= c_space | c_name_end;
-        cls['/'] |= c_name_end;
-        cls['>'] |= c_name_end;
-        cls[0] |= c_name_end;
-    }
-};
-constexpr char_table table;
+inline bool is_ascii_space(xml_char c) noexcept { return c <= 32 && ((ascii_space_bits >> c) & 1) != 0; }
+inline bool ends_name(xml_char c) noexcept { return c <= u'>' && ((name_end_bits >> c) & 1) != 0; }
 
 inline bool is_space(xml_char c) noexcept {
-    return c < 128 ? (table.cls[c] & c_space) != 0 : xml_is_space(c);
+    return c < 128 ? is_ascii_space(c) : xml_is_space(c);
 }
-inline bool has(xml_char c, unsigned char cls) noexcept { return c < 128 && (table.cls[c] & cls); }
 
 inline bool opens_comment(const xml_char* p) noexcept {
     return p[0] == u'<' && p[1] == u'!' && p[2] == u'-' && p[3] == u'-';
@@ -53,8 +49,8 @@ const xml_char* skip_slow(const xml_char* p) noexcept {
 inline const xml_char* skip(const xml_char* p) noexcept {
     for (;; ++p) {
         const xml_char c = *p;
+        if (is_ascii_space(c)) continue;
         if (c >= 128) return xml_is_space(c) ? skip_slow(p) : p;
-        if (table.cls[c] & c_space) continue;
         return (c == u'<' && p[1] == u'!') ? skip_slow(p) : p;
     }
 }
@@ -70,6 +66,7 @@ constexpr kvxml_scan_set key_scan{{u'=', u'>', 0}, {0, 0, 0}};
 constexpr kvxml_scan_set double_quoted_scan{{u'"', u'>', 0}, {u'\r', u'\n', u'&'}};
 constexpr kvxml_scan_set single_quoted_scan{{u'\'', u'>', 0}, {u'\r', u'\n', u'&'}};
 constexpr kvxml_scan_set text_scan{{u'<', 0, 0}, {u'\r', u'\n', u'&'}};
+constexpr kvxml_scan_set lt_scan{{u'<', 0, 0}, {0, 0, 0}};
 
 struct name_run {
     const xml_char* start;
@@ -83,7 +80,7 @@ inline bool read_tag_name(const xml_char*& p, name_run& name) {
     p = skip(p);
     if (!*p) return false;
     const xml_char* start = p;
-    while (!has(*p, c_name_end)) ++p;
+    while (!ends_name(*p)) ++p;
     name = {start, xml_checked_length(static_cast<std::size_t>(p - start))};
     p = skip(p);
     return true;
@@ -117,6 +114,12 @@ public:
     void give_version(KVXML_node* root);
 
 private:
+    // to_lt(skip(p)) between elements, where the run up to "<" is mostly the rest of an
+    // end tag, a line break and an indent: scanned block-wise.
+    const xml_char* to_next_tag(const xml_char* p) const noexcept {
+        bool unused = false;
+        return kvxml_scan(skip(p), end_, lt_scan, unused);
+    }
     KVXML_node* make_node(const name_run& name);
     bool gather_text(const xml_char* p, const xml_char* end, bool special, KVXML_node* node);
     // Stores [p, end) without line breaks, decoded, in target; trim drops white space
@@ -269,7 +272,7 @@ const xml_char* parser::parse_content(KVXML_node* receiver, const xml_char* p, i
     };
     for (;;) {
         if (!*p) return p;
-        p = to_lt(skip(p));
+        p = to_next_tag(p);
         if (!*p) return p;
         p = skip(p);
         if (!*p || p[1] == u'/') return p;
@@ -309,7 +312,7 @@ const xml_char* parser::parse_content(KVXML_node* receiver, const xml_char* p, i
             continue;
         }
         // The end tag of this element.
-        p = to_lt(skip(p));
+        p = to_next_tag(p);
         if (!*p) return nullptr;
         p = skip(p);
         if (p[0] != u'<' || p[1] != u'/') return nullptr;
