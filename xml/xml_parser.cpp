@@ -114,11 +114,14 @@ public:
     void give_version(KVXML_node* root);
 
 private:
-    // to_lt(skip(p)) between elements, where the run up to "<" is mostly the rest of an
-    // end tag, a line break and an indent: scanned block-wise.
+    // to_lt(skip(p)) between elements. The "<" is mostly at once or next (after the ">"
+    // of an end tag), or after a line break and an indent, which are scanned block-wise.
     const xml_char* to_next_tag(const xml_char* p) const noexcept {
+        p = skip(p);
+        if (*p == u'<' || !*p) return p;
+        if (p[1] == u'<') return p + 1;
         bool unused = false;
-        return kvxml_scan(skip(p), end_, lt_scan, unused);
+        return kvxml_scan(p + 1, end_, lt_scan, unused);
     }
     KVXML_node* make_node(const name_run& name);
     bool gather_text(const xml_char* p, const xml_char* end, bool special, KVXML_node* node);
