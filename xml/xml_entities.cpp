@@ -6,28 +6,40 @@
 #include "xml/xml_buffer.h"
 
 namespace {
-bool name_is(const xml_char* name, std::int32_t length, const char* lower) noexcept {
-    for (std::int32_t i = 0; i < length; ++i, ++lower) {
-        if (*lower == 0 || xml_fold(name[i]) != static_cast<xml_char>(*lower)) return false;
-    }
-    return *lower == 0;
+// Up to four units as one number, unit i in bits 16i..16i+15, and the same for an ASCII
+// name. A unit ORed with 0x20 equals a lower-case letter exactly when the unit is that
+// letter in either case, so a name compares with the lower-case names in one step.
+constexpr std::uint64_t ascii_units(const char* name) noexcept {
+    std::uint64_t v = 0;
+    for (int i = 0; name[i]; ++i) v |= std::uint64_t{static_cast<unsigned char>(name[i])} << (16 * i);
+    return v;
+}
+template <int Length>
+std::uint64_t folded_units(const xml_char* name) noexcept {
+    std::uint64_t v = 0;
+    for (int i = 0; i < Length; ++i) v |= (std::uint64_t{static_cast<std::uint16_t>(name[i])} | 0x20) << (16 * i);
+    return v;
 }
 
 // The replacement of the reference whose name is name[0..length); 0 means nothing.
 xml_char replacement(const xml_char* name, std::int32_t length) noexcept {
     // The names by their lengths (none of them begins with "#"); "#" + text after them.
     switch (length) {
-    case 2:
-        if (name_is(name, length, "lt")) return u'<';
-        if (name_is(name, length, "gt")) return u'>';
+    case 2: {
+        const std::uint64_t v = folded_units<2>(name);
+        if (v == ascii_units("lt")) return u'<';
+        if (v == ascii_units("gt")) return u'>';
         break;
+    }
     case 3:
-        if (name_is(name, length, "amp")) return u'&';
+        if (folded_units<3>(name) == ascii_units("amp")) return u'&';
         break;
-    case 4:
-        if (name_is(name, length, "quot")) return u'"';
-        if (name_is(name, length, "apos")) return u'\'';
+    case 4: {
+        const std::uint64_t v = folded_units<4>(name);
+        if (v == ascii_units("quot")) return u'"';
+        if (v == ascii_units("apos")) return u'\'';
         break;
+    }
     default:
         break;
     }
