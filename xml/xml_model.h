@@ -130,6 +130,7 @@ inline KVXML_node* kvxml_impl(KV_xml_node* node) noexcept { return static_cast<K
 
 class KVXML_doc final : public KV_xml_doc {
 public:
+    // From the block cache too: a call makes and releases a document or two.
     KVXML_POOLED_ALLOCATION
     KVXML_doc() = default;
     ~KVXML_doc() override;

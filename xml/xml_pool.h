@@ -1,6 +1,6 @@
 #pragma once
-// A per-thread cache of small freed heap blocks for the tree's nodes, attributes and
-// fresh text arrays. A tree is thousands of small blocks made and freed together;
+// A per-thread cache of small freed heap blocks for documents, the tree's nodes and
+// attributes, and fresh text arrays. A tree is thousands of small blocks made and freed together;
 // reusing them keeps the heap from decommitting and recommitting its pages on every
 // load (costly on Windows and Wine heaps). Every block is an ordinary malloc block, so
 // realloc and free work on it; the cache only delays free(). It is per thread (no
