@@ -1,5 +1,6 @@
 #include "xml/xml_entities.h"
 
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -16,13 +17,18 @@ constexpr std::uint64_t ascii_units(const char* name) noexcept {
 }
 template <int Length>
 std::uint64_t folded_units(const xml_char* name) noexcept {
+    constexpr std::uint64_t case_bits = 0x0020002000200020ull >> (16 * (4 - Length));
     std::uint64_t v = 0;
-    for (int i = 0; i < Length; ++i) v |= (std::uint64_t{static_cast<std::uint16_t>(name[i])} | 0x20) << (16 * i);
-    return v;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&v, name, Length * sizeof(xml_char));  // unit i lands in bits 16i..16i+15
+    } else {
+        for (int i = 0; i < Length; ++i) v |= std::uint64_t{static_cast<std::uint16_t>(name[i])} << (16 * i);
+    }
+    return v | case_bits;
 }
 
 // The replacement of the reference whose name is name[0..length); 0 means nothing.
-xml_char replacement(const xml_char* name, std::int32_t length) noexcept {
+inline xml_char replacement(const xml_char* name, std::int32_t length) noexcept {
     // The names by their lengths (none of them begins with "#"); "#" + text after them.
     switch (length) {
     case 2: {
@@ -44,7 +50,12 @@ xml_char replacement(const xml_char* name, std::int32_t length) noexcept {
         break;
     }
     if (length >= 1 && name[0] == u'#') {
-        // The number stops at the first non-digit at the latest, so at the ";".
+        // The number stops at the first non-digit at the latest, so at the ";". A short
+        // run of digits (below the 32-bit range) is read here; anything else as _wtoi.
+        std::uint32_t value = 0;
+        std::int32_t i = 1;
+        for (; i < length && i <= 9 && name[i] >= u'0' && name[i] <= u'9'; ++i) value = value * 10 + (name[i] - u'0');
+        if (i == length && i > 1) return static_cast<xml_char>(value & 0xFFFFu);
         return static_cast<xml_char>(static_cast<std::uint32_t>(xml_read_int(name + 1)) & 0xFFFFu);
     }
     return 0;

@@ -148,35 +148,16 @@ private:
 };
 
 // Copies [p, end) to dst without its carriage returns and line feeds; returns the end
-// and notes whether an "&" was copied. Blocks of eight units without a line break are
-// copied whole, the others unit by unit. dst never runs ahead of the unit being read,
-// so every write stays within the n units the array has room for.
-constexpr kvxml_scan_set line_break_scan{{u'\r', u'\n', u'\n'}, {u'&', u'&', u'&'}};
+// and notes whether an "&" was copied.
 xml_char* copy_without_line_breaks(xml_char* dst, const xml_char* p, const xml_char* end,
                                    bool& ampersand) noexcept {
     bool seen = false;
-    auto copy_units = [&dst, &seen](const xml_char* from, const xml_char* to) {
-        for (; from < to; ++from) {
-            const xml_char c = *from;
-            seen |= c == u'&';
-            *dst = c;
-            dst += (c != u'\r' && c != u'\n');
-        }
-    };
-#if defined(__SSE2__)
-    const kvxml_block_set blocks(line_break_scan);
-    for (; end - p >= 8; p += 8) {
-        const __m128i v = kvxml_block_set::load(p);
-        if (blocks.stops(v)) {
-            copy_units(p, p + 8);
-            continue;
-        }
-        seen |= blocks.notes(v) != 0;
-        std::memcpy(dst, &v, sizeof(v));
-        dst += 8;
+    for (; p < end; ++p) {
+        const xml_char c = *p;
+        seen |= c == u'&';
+        *dst = c;
+        dst += (c != u'\r' && c != u'\n');
     }
-#endif
-    copy_units(p, end);
     ampersand = seen;
     return dst;
 }

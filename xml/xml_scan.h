@@ -31,42 +31,25 @@ inline const xml_char* kvxml_scan_units(const xml_char* p, const kvxml_scan_set&
     return p;
 }
 
-#if defined(__SSE2__)
-// A scan set's units in every lane, and the stop and note masks of a block (two mask
-// bits a unit).
-struct kvxml_block_set {
-    explicit kvxml_block_set(const kvxml_scan_set& set) noexcept
-        : s0(_mm_set1_epi16(static_cast<short>(set.stop[0]))), s1(_mm_set1_epi16(static_cast<short>(set.stop[1]))),
-          s2(_mm_set1_epi16(static_cast<short>(set.stop[2]))), n0(_mm_set1_epi16(static_cast<short>(set.note[0]))),
-          n1(_mm_set1_epi16(static_cast<short>(set.note[1]))), n2(_mm_set1_epi16(static_cast<short>(set.note[2]))) {}
-    unsigned stops(__m128i v) const noexcept {
-        return static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, s0), _mm_cmpeq_epi16(v, s1)), _mm_cmpeq_epi16(v, s2))));
-    }
-    unsigned notes(__m128i v) const noexcept {
-        return static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, n0), _mm_cmpeq_epi16(v, n1)), _mm_cmpeq_epi16(v, n2))));
-    }
-    static __m128i load(const xml_char* p) noexcept {
-        __m128i v;
-        std::memcpy(&v, p, sizeof(v));
-        return v;
-    }
-    __m128i s0, s1, s2, n0, n1, n2;
-};
-#endif
-
 // end is the position of the text's NUL (p <= end).
 inline const xml_char* kvxml_scan(const xml_char* p, const xml_char* end, const kvxml_scan_set& set,
                                   bool& noted) noexcept {
 #if defined(__SSE2__)
-    const kvxml_block_set blocks(set);
+    const __m128i s0 = _mm_set1_epi16(static_cast<short>(set.stop[0]));
+    const __m128i s1 = _mm_set1_epi16(static_cast<short>(set.stop[1]));
+    const __m128i s2 = _mm_set1_epi16(static_cast<short>(set.stop[2]));
+    const __m128i n0 = _mm_set1_epi16(static_cast<short>(set.note[0]));
+    const __m128i n1 = _mm_set1_epi16(static_cast<short>(set.note[1]));
+    const __m128i n2 = _mm_set1_epi16(static_cast<short>(set.note[2]));
     bool notes = false;
     // A block is units p .. p + 7; the NUL at end is the last unit a block may hold.
     for (; end - p >= 7; p += 8) {
-        const __m128i v = kvxml_block_set::load(p);
-        const unsigned stops = blocks.stops(v);
-        const unsigned passed = blocks.notes(v);
+        __m128i v;
+        std::memcpy(&v, p, sizeof(v));
+        const unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, s0), _mm_cmpeq_epi16(v, s1)), _mm_cmpeq_epi16(v, s2))));
+        const unsigned passed = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, n0), _mm_cmpeq_epi16(v, n1)), _mm_cmpeq_epi16(v, n2))));
         if (stops) {
             const unsigned at = static_cast<unsigned>(__builtin_ctz(stops));  // two mask bits a unit
             noted = notes || (passed & ((1u << at) - 1)) != 0;
