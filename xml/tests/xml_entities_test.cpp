@@ -15,6 +15,7 @@ TEST(XmlEntities, DecodingTable) {
         {"&#65536;", ""},           // low 16 bits are 0: nothing
         {"&#0;", ""}, {"&#;", ""}, {"&#x41;", ""}, {"&nbsp;", ""}, {"&;", ""},
         {"&#99999999999;", "\\uFFFF"},  // clamped to INT32_MAX
+        {"&#000000065;", "A"}, {"&#4294967361;", "\\uFFFF"},  // nine digits; ten, clamped (not 2^32 + 65)
         {"&#-99999999999;", ""},        // clamped to INT32_MIN, low bits 0
         {"&#-65;", "\\uFFBF"},
         {"a & b", "a & b"}, {"x&y", "x&y"}, {"&lt", "&lt"}, {"&lt;&", "<&"},
