@@ -29,26 +29,6 @@ std::uint64_t folded_units(const xml_char* name) noexcept {
 
 // The replacement of the reference whose name is name[0..length); 0 means nothing.
 inline xml_char replacement(const xml_char* name, std::int32_t length) noexcept {
-    // The names by their lengths (none of them begins with "#"); "#" + text after them.
-    switch (length) {
-    case 2: {
-        const std::uint64_t v = folded_units<2>(name);
-        if (v == ascii_units("lt")) return u'<';
-        if (v == ascii_units("gt")) return u'>';
-        break;
-    }
-    case 3:
-        if (folded_units<3>(name) == ascii_units("amp")) return u'&';
-        break;
-    case 4: {
-        const std::uint64_t v = folded_units<4>(name);
-        if (v == ascii_units("quot")) return u'"';
-        if (v == ascii_units("apos")) return u'\'';
-        break;
-    }
-    default:
-        break;
-    }
     if (length >= 1 && name[0] == u'#') {
         // The number stops at the first non-digit at the latest, so at the ";". A short
         // run of digits (below the 32-bit range) is read here; anything else as _wtoi.
@@ -57,6 +37,18 @@ inline xml_char replacement(const xml_char* name, std::int32_t length) noexcept 
         for (; i < length && i <= 9 && name[i] >= u'0' && name[i] <= u'9'; ++i) value = value * 10 + (name[i] - u'0');
         if (i == length && i > 1) return static_cast<xml_char>(value & 0xFFFFu);
         return static_cast<xml_char>(static_cast<std::uint32_t>(xml_read_int(name + 1)) & 0xFFFFu);
+    }
+    // The names by their lengths (none of them begins with "#").
+    if (length == 2) {
+        const std::uint64_t v = folded_units<2>(name);
+        if (v == ascii_units("lt")) return u'<';
+        if (v == ascii_units("gt")) return u'>';
+    } else if (length == 3) {
+        if (folded_units<3>(name) == ascii_units("amp")) return u'&';
+    } else if (length == 4) {
+        const std::uint64_t v = folded_units<4>(name);
+        if (v == ascii_units("quot")) return u'"';
+        if (v == ascii_units("apos")) return u'\'';
     }
     return 0;
 }
